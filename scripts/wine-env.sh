@@ -1,0 +1,10 @@
+# Sourced by the scripts: where Wine is, which prefix, and the Japanese locale
+# that gives Wine code page 932 (without it non-ASCII file names fail).
+PORTERLY_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export WINE=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver
+export WINEARCH=win64
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+export WINEPREFIX="${WINEPREFIX:-$PORTERLY_ROOT/build/wine/test-prefix}"

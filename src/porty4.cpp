@@ -1,0 +1,401 @@
+// The transfer driver: the program's entry, its loop around the destination
+// chooser, the confirmation (message box or the scrolling dialog for long
+// lists), the copy or move through the shell, and the post-actions. Also the
+// settings store (option bits and the ten recent destinations in the registry)
+// and the read-only clearing that runs after a successful transfer.
+#include "porty4.h"
+#include "portygui.h"
+#include "resource.h"
+#include <mbstring.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+int(WINAPI *pfnFileOperation)(LPSHFILEOPSTRUCTA) = SHFileOperationA;
+HINSTANCE(WINAPI *pfnShellExecute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) = ShellExecuteA;
+
+static const char szRegKey[] = "software\\orvane.kelmit\\porterly";
+static const char szFlagsValue[] = "dwFlags";
+static const char szPathValue[] = "tstrPath%03d";
+#define HISTORY_ENTRY_SIZE 260
+
+static const char szArgError[] = "引数解析中にエラーが発生しました。不正なパスが含まれています。";
+static const char szNoFiles[] = "操作すべきファイルが指定されていません。";
+static const char szStringError[] = "文字列操作に失敗しました。処理を中断します。";
+static const char szCopyPrompt[] =
+    "%sに次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n%s";
+static const char szMovePrompt[] = "%sに次のファイル・フォルダを移動します。よろしいですか\r\n\r\n%s";
+static const char szCopyFailed[] = "コピーに失敗しました。";
+static const char szMoveFailed[] = "移動に失敗しました。";
+static const char szCopyDone[] = "コピーに成功しました。";
+static const char szMoveDone[] = "移動に成功しました。";
+
+// Lists longer than this are confirmed in the scrolling dialog.
+#define DIALOG_MIN_ITEMS 10
+#define DIALOG_MIN_BYTES 2600
+#define DEST_RESERVE     520
+#define BYTES_PER_ITEM   120
+
+// What the confirmation dialog shows; built on the driver's frame.
+struct ConfirmParam {
+    Str *pstrFiles;
+    const char *pszFormat;
+    Str *pstrDest;
+};
+
+// ---------------------------------------------------------------- settings
+
+// Reads the history value szName into pstr (260 bytes reserved). Only a
+// terminated string that fits is taken; anything else leaves the entry empty,
+// so an unterminated or foreign value is never read past its bytes.
+static void readHistoryValue(HKEY hKey, const char *szName, Str *pstr) {
+    DWORD dwType = 0;
+    DWORD cb = pstr->capacity;
+    LONG rc =
+        RegQueryValueExA(hKey, szName, NULL, &dwType, (LPBYTE)pstr->buffer, &cb);
+    pstr->length = 0;
+    if (rc != ERROR_SUCCESS || (dwType != REG_SZ && dwType != REG_EXPAND_SZ) || cb == 0 ||
+        cb > pstr->capacity) {
+        pstr->buffer[0] = '\0';
+        return;
+    }
+    const char *pNul = (const char *)memchr(pstr->buffer, '\0', cb);
+    if (pNul == NULL) {
+        // Stored without its NUL: take it when there is room to end it.
+        if (cb >= pstr->capacity) {
+            pstr->buffer[0] = '\0';
+            return;
+        }
+        pstr->buffer[cb] = '\0';
+    }
+    pstr->length = (unsigned int)strlen(pstr->buffer);
+}
+
+// Reads "dwFlags"; only a 4-byte DWORD counts. Returns the registry result.
+static LONG readFlags(HKEY hKey, DWORD *pdwFlags) {
+    DWORD dwValue = 0, dwType = 0, cb = sizeof(dwValue);
+    LONG rc = RegQueryValueExA(hKey, szFlagsValue, NULL, &dwType, (LPBYTE)&dwValue, &cb);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    if (dwType != REG_DWORD || cb != sizeof(dwValue))
+        return ERROR_INVALID_DATA;
+    *pdwFlags = dwValue;
+    return ERROR_SUCCESS;
+}
+
+LONG readReg(Settings *pSettings) {
+    pSettings->dwFlags = 0;
+    LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, szRegKey, 0, (LPSTR) "", REG_OPTION_NON_VOLATILE,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_NOTIFY, NULL,
+                              &pSettings->hKey, NULL);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    readFlags(pSettings->hKey, &pSettings->dwFlags);
+    for (int i = 0; i < HISTORY_COUNT; i++) {
+        Str *pstr = &pSettings->tstrPath[i];
+        pstr->capacity = 0;
+        pstr->length = 0;
+        pstr->buffer = NULL;
+        if (resize(pstr, HISTORY_ENTRY_SIZE) == NULL)
+            continue; // stays the empty Str; it is shown and saved as empty
+        pstr->buffer[0] = '\0';
+        char szName[16];
+        sprintf(szName, szPathValue, i);
+        readHistoryValue(pSettings->hKey, szName, pstr);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Puts the destination at the front of the history and writes all ten values.
+static LONG saveRecentList(Settings *pSettings, Str *pstrDest) {
+    Str *tstr = pSettings->tstrPath;
+    int pos = HISTORY_COUNT - 1;
+    for (int i = 0; i < HISTORY_COUNT - 1; i++) {
+        if (tstr[i].length == pstrDest->length && tstr[i].buffer != NULL &&
+            _mbscmp((const unsigned char *)tstr[i].buffer,
+                    (const unsigned char *)pstrDest->buffer) == 0) {
+            pos = i;
+            break;
+        }
+    }
+    freeStr(&tstr[pos]);
+    for (int k = pos; k >= 1; k--)
+        tstr[k] = tstr[k - 1];
+    tstr[0].capacity = 0;
+    tstr[0].length = 0;
+    tstr[0].buffer = NULL;
+    assignStr(&tstr[0], pstrDest->buffer);
+
+    LONG rc = ERROR_SUCCESS;
+    for (int i = 0; i < HISTORY_COUNT; i++) {
+        char szName[16];
+        sprintf(szName, szPathValue, i);
+        const char *psz = tstr[i].buffer ? tstr[i].buffer : "";
+        rc = RegSetValueExA(pSettings->hKey, szName, 0, REG_SZ, (const BYTE *)psz,
+                            (DWORD)strlen(psz) + 1);
+    }
+    return rc;
+}
+
+LONG saveOption(Settings *pSettings) {
+    return RegSetValueExA(pSettings->hKey, szFlagsValue, 0, REG_DWORD,
+                          (const BYTE *)&pSettings->dwFlags, sizeof(DWORD));
+}
+
+LONG reloadOption(Settings *pSettings) {
+    return readFlags(pSettings->hKey, &pSettings->dwFlags);
+}
+
+// ---------------------------------------------------------------- confirmation dialog
+
+static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
+    Str *pstrFiles = pParam->pstrFiles;
+    Str *pstrDest = pParam->pstrDest;
+    unsigned int cbList = pstrFiles->buffer ? (unsigned int)strlen(pstrFiles->buffer) : 0;
+    Str strText = {};
+    // Room for the prompt, the list, and every newline becoming CR LF.
+    if (resize(&strText, pstrDest->length + pstrFiles->length + cbList + 64) == NULL) {
+        EndDialog(hDlg, 3);
+        return TRUE;
+    }
+    int n = sprintf(strText.buffer, pParam->pszFormat, pstrDest->buffer ? pstrDest->buffer : "",
+                    "");
+    char *p = strText.buffer + n;
+    for (unsigned int i = 0; i < cbList; i++) {
+        if (pstrFiles->buffer[i] == '\n')
+            *p++ = '\r';
+        *p++ = pstrFiles->buffer[i];
+    }
+    *p = '\0';
+    strText.length = (unsigned int)(p - strText.buffer);
+
+    HWND hYes = FindWindowExA(hDlg, NULL, "BUTTON", "&Yes");
+    if (hYes != NULL) {
+        SendMessageA(hYes, WM_SETTEXT, 0, (LPARAM) "はい(&Y)");
+        SetFocus(hYes);
+    }
+    HWND hNo = FindWindowExA(hDlg, NULL, "BUTTON", "&No");
+    if (hNo != NULL)
+        SendMessageA(hNo, WM_SETTEXT, 0, (LPARAM) "いいえ(&N)");
+    HWND hCancel = FindWindowExA(hDlg, NULL, "BUTTON", "&Cancel");
+    if (hCancel != NULL)
+        SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM) "キャンセル(&C)");
+    HWND hEdit = FindWindowExA(hDlg, NULL, "EDIT", NULL);
+    if (hEdit != NULL)
+        SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)strText.buffer);
+    freeStr(&strText);
+    MessageBeep(MB_ICONQUESTION);
+    return FALSE; // the focus stays on Yes
+}
+
+static INT_PTR On_ConfirmCommand(HWND hDlg, WPARAM wParam) {
+    int id = LOWORD(wParam);
+    if (id == IDCANCEL || id == IDYES || id == IDNO) {
+        EndDialog(hDlg, id);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        return On_InitConfirm(hDlg, (const ConfirmParam *)lParam);
+    case WM_COMMAND:
+        return On_ConfirmCommand(hDlg, wParam);
+    default:
+        return FALSE;
+    }
+}
+
+// ---------------------------------------------------------------- read-only clearing
+
+static void clearReadOnly(const char *pszPath, DWORD dwAttr) {
+    SetFileAttributesA(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+}
+
+// Clears the read-only bit of everything inside a folder, and of the folder
+// itself through its "." entry.
+static void ChangeSubItemAttr(const char *pszFolder) {
+    Str strPattern = {};
+    Str strPath = {};
+    assignStr(&strPattern, pszFolder);
+    appendStr(&strPattern, "\\*.*");
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind =
+        strPattern.buffer ? FindFirstFileA(strPattern.buffer, &fd) : INVALID_HANDLE_VALUE;
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            assignStr(&strPath, pszFolder);
+            appendStr(&strPath, "\\");
+            appendStr(&strPath, fd.cFileName);
+            if (strPath.buffer == NULL)
+                continue;
+            bool bDot = _mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)".") == 0;
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bDot)
+                clearReadOnly(strPath.buffer, fd.dwFileAttributes);
+            else if (_mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)"..") != 0)
+                ChangeSubItemAttr(strPath.buffer);
+        } while (FindNextFileA(hFind, &fd));
+        FindClose(hFind);
+    }
+    freeStr(&strPath);
+    freeStr(&strPattern);
+}
+
+// Clears the read-only bits of the transferred items, found by their last
+// component in the current directory (the destination).
+static void ChangeFileAttr(const char *pszList) {
+    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
+        const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
+        const char *pszName = pszSep ? pszSep + 1 : pszItem;
+        if (*pszName == '\0')
+            continue;
+        DWORD dwAttr = GetFileAttributesA(pszName);
+        if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
+            ChangeSubItemAttr(pszName);
+        else
+            clearReadOnly(pszName, dwAttr);
+    }
+}
+
+// ---------------------------------------------------------------- driver
+
+static int showMessage(const char *pszText, UINT uStyle) {
+    return MessageBoxA(NULL, pszText, APP_TITLE, uStyle);
+}
+
+static void freeItemIdList(LPITEMIDLIST pidl) {
+    IMalloc *pMalloc = NULL;
+    if (SUCCEEDED(SHGetMalloc(&pMalloc)) && pMalloc != NULL) {
+        pMalloc->Free(pidl);
+        pMalloc->Release();
+    }
+}
+
+// Asks whether to transfer; returns IDYES, IDNO, IDCANCEL, 3 when the text
+// cannot be built, or another value when the dialog cannot be shown.
+static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
+    if (pSettings->dwFlags & OPT_NO_CONFIRM)
+        return IDYES;
+    const char *pszFormat = (pSettings->dwFlags & OPT_MOVE) ? szMovePrompt : szCopyPrompt;
+    if (nItems > DIALOG_MIN_ITEMS || pstrFiles->length >= DIALOG_MIN_BYTES) {
+        ConfirmParam param = {pstrFiles, pszFormat, pstrDest};
+        return (int)DialogBoxParamA(pSettings->hInstance, MAKEINTRESOURCEA(IDD_CONFIRM), NULL,
+                                    DialogProc, (LPARAM)&param);
+    }
+    Str strPrompt = {};
+    int answer = 3;
+    if (resize(&strPrompt, pstrFiles->length + pstrDest->length + 64) != NULL) {
+        strPrompt.length =
+            (unsigned int)sprintf(strPrompt.buffer, pszFormat, pstrDest->buffer, pstrFiles->buffer);
+        answer = showMessage(strPrompt.buffer, MB_YESNOCANCEL | MB_ICONQUESTION);
+        freeStr(&strPrompt);
+    }
+    return answer;
+}
+
+// Copies or moves the list into the destination, then the post-actions.
+static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
+    for (unsigned int i = 0; i < pstrFiles->length; i++) {
+        if (pstrFiles->buffer[i] == '\n')
+            pstrFiles->buffer[i] = '\0';
+    }
+    bool bMove = (pSettings->dwFlags & OPT_MOVE) != 0;
+    SHFILEOPSTRUCTA op = {};
+    op.hwnd = NULL;
+    op.wFunc = bMove ? FO_MOVE : FO_COPY;
+    op.pFrom = pstrFiles->buffer;
+    op.pTo = pstrDest->buffer;
+    if (pSettings->dwFlags & OPT_SILENT_OVERWRITE)
+        op.fFlags |= FOF_NOCONFIRMATION;
+    if (pSettings->dwFlags & OPT_NO_OVERWRITE)
+        op.fFlags |= FOF_RENAMEONCOLLISION;
+
+    // The shell loses sources when it moves into a folder that is gone, so a
+    // destination that is no longer a folder fails the transfer outright.
+    DWORD dwAttr = GetFileAttributesA(pstrDest->buffer);
+    int rc = 1;
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+        rc = pfnFileOperation(&op);
+
+    if (rc != 0) {
+        if (!op.fAnyOperationsAborted)
+            showMessage(bMove ? szMoveFailed : szCopyFailed, MB_ICONWARNING);
+    } else {
+        if (pSettings->dwFlags & OPT_CLEAR_READONLY) {
+            SetCurrentDirectoryA(pstrDest->buffer);
+            ChangeFileAttr(pstrFiles->buffer);
+        }
+        if (pSettings->dwFlags & OPT_NOTIFY)
+            showMessage(bMove ? szMoveDone : szCopyDone, MB_ICONINFORMATION);
+    }
+    saveRecentList(pSettings, pstrDest);
+    if (pSettings->dwFlags & OPT_OPEN_FOLDER)
+        pfnShellExecute(NULL, "open", pstrDest->buffer, NULL, pstrDest->buffer, SW_SHOWDEFAULT);
+}
+
+// Opens the chooser until the user confirms, cancels, or a failure ends the run.
+static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
+    int answer = IDNO;
+    while (answer == IDNO) {
+        LPITEMIDLIST pidl = GuiMain(pSettings);
+        if (pidl == NULL)
+            break;
+        // Two NULs end the destination: the shell reads it as a name list.
+        memset(pstrDest->buffer, 0, DEST_RESERVE + 1);
+        BOOL bPath = SHGetPathFromIDListA(pidl, pstrDest->buffer);
+        pstrDest->length = (unsigned int)strlen(pstrDest->buffer);
+        freeItemIdList(pidl);
+        if (!bPath || pstrDest->length == 0)
+            break; // an item without a folder path counts as cancelled
+        if (pstrFiles->length == 0) {
+            showMessage(szNoFiles, MB_ICONERROR);
+            break;
+        }
+        answer = confirmTransfer(pSettings, pstrFiles, nItems, pstrDest);
+        if (answer == 3) {
+            showMessage(szStringError, MB_ICONERROR);
+            answer = IDCANCEL;
+        }
+        if (answer == IDYES)
+            transfer(pSettings, pstrFiles, pstrDest);
+    }
+}
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
+    Str strCmdLine = {};
+    Str strFiles = {};
+    Str strDest = {};
+    Settings settings = {};
+
+    HMODULE hKernel = LoadLibraryA("kernel32.dll");
+    if (hKernel != NULL)
+        ptrGetLongPathName =
+            (GetLongPathNameProc)(void *)GetProcAddress(hKernel, "GetLongPathNameA");
+    assignStr(&strCmdLine, lpCmdLine);
+    if (resize(&strFiles, BYTES_PER_ITEM * (unsigned int)count_sp(lpCmdLine)) == NULL)
+        return 1;
+
+    int nItems = parse(&strFiles, &strCmdLine);
+    if (nItems < 0) {
+        showMessage(szArgError, MB_ICONERROR);
+    } else if (readReg(&settings) != ERROR_SUCCESS) {
+        settings.hKey = NULL;
+    } else {
+        settings.hInstance = hInstance;
+        settings.pstrFiles = &strFiles;
+        if (resize(&strDest, DEST_RESERVE) != NULL)
+            runMainLoop(&settings, &strFiles, nItems, &strDest);
+        else
+            showMessage(szStringError, MB_ICONERROR);
+        RegCloseKey(settings.hKey);
+        settings.hKey = NULL;
+    }
+    freeStr(&strDest);
+    freeStr(&strCmdLine);
+    freeStr(&strFiles);
+    if (hKernel != NULL)
+        FreeLibrary(hKernel);
+    return 0;
+}

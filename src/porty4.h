@@ -1,0 +1,39 @@
+// The transfer driver and the settings store: the program's entry, its main
+// loop around the chooser, the confirmed copy or move, and the registry.
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+#include "portystr.h"
+
+// Caption of the chooser and of every message box.
+#define APP_TITLE "Porterly ver.4.63.00"
+
+// Option bits of Settings::dwFlags.
+#define OPT_NOTIFY           0x001
+#define OPT_SILENT_OVERWRITE 0x002
+#define OPT_NO_OVERWRITE     0x004
+#define OPT_OPEN_FOLDER      0x008
+#define OPT_OPEN_CURRENT     0x010
+#define OPT_OPEN_HISTORY     0x020
+#define OPT_NO_CONFIRM       0x040
+#define OPT_MOVE             0x080 // set by the chooser's Move button only, never stored
+#define OPT_CLEAR_READONLY   0x100
+
+#define HISTORY_COUNT 10
+
+// Shared by the driver and the chooser for the whole run.
+struct Settings {
+    HKEY hKey;                     // the open settings key
+    Str tstrPath[HISTORY_COUNT];   // recent destinations, newest first
+    DWORD dwFlags;                 // option bits
+    HINSTANCE hInstance;           // the program's module
+    Str *pstrFiles;                // the source list, owned by the driver
+};
+
+LONG readReg(Settings *pSettings);
+LONG saveOption(Settings *pSettings);
+LONG reloadOption(Settings *pSettings);
+
+// Test seams: the shell services whose effects a test wants to see or avoid.
+extern int(WINAPI *pfnFileOperation)(LPSHFILEOPSTRUCTA);
+extern HINSTANCE(WINAPI *pfnShellExecute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);

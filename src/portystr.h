@@ -1,0 +1,34 @@
+// Growable byte string, command-line splitting and long-name expansion: the
+// argument and path handling that the driver and the chooser build on.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+// Heap-backed NUL-terminated byte string in the ANSI code page. The all-zero
+// record is the empty string; growth is exact-fit, callers reserve ahead.
+struct Str {
+    unsigned int capacity; // bytes the block provides, the NUL included
+    unsigned int length;   // text bytes before the NUL
+    char *buffer;          // the block, or null
+};
+
+Str *assignStr(Str *pstr, const char *psz);
+Str *appendStr(Str *pstr, const char *psz);
+Str *resize(Str *pstr, unsigned int n);
+char *rfind(Str *pstr, char ch);
+void freeStr(Str *pstr);
+
+// Blanks in the text after its first byte; sizes the source list's reservation.
+int count_sp(const char *psz);
+// Splits the command-line tail into the source list (each path followed by
+// "\n"). Returns the number of items, or -1 (bad quoting), -2 (a quoted path
+// that does not exist) or -3 (an unquoted item whose long name failed).
+int parse(Str *pstrList, Str *pstrText);
+
+typedef DWORD(WINAPI *GetLongPathNameProc)(LPCSTR, LPSTR, DWORD);
+// The platform's long-name service, or null where the platform lacks it.
+extern GetLongPathNameProc ptrGetLongPathName;
+
+// Test seam: the allocator behind every Str. Tests swap in one that fails.
+extern void *(*pfnStrCalloc)(size_t, size_t);
+extern void *(*pfnStrRealloc)(void *, size_t);

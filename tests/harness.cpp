@@ -1,0 +1,389 @@
+// Test helpers shared by the test programs; see harness.h.
+#include "harness.h"
+#include <commctrl.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+static const char szTitle[] = "Porterly ver.4.63.00";
+
+TestDir::TestDir(const std::string &name) {
+    CreateDirectoryA("C:\\porterly-tests", NULL);
+    path = "C:\\porterly-tests\\" + name;
+    removeTree(path);
+    CreateDirectoryA(path.c_str(), NULL);
+}
+
+TestDir::~TestDir() {
+    SetCurrentDirectoryA("C:\\");
+    removeTree(path);
+}
+
+std::string TestDir::at(const std::string &relative) const {
+    return path + "\\" + relative;
+}
+
+std::string TestDir::file(const std::string &relative, const std::string &content) const {
+    std::string full = at(relative);
+    HANDLE h = CreateFileA(full.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(h, content.data(), (DWORD)content.size(), &written, NULL);
+        CloseHandle(h);
+    }
+    return full;
+}
+
+std::string TestDir::folder(const std::string &relative) const {
+    std::string full = at(relative);
+    CreateDirectoryA(full.c_str(), NULL);
+    return full;
+}
+
+void removeTree(const std::string &path) {
+    DWORD attr = GetFileAttributesA(path.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES)
+        return;
+    SetFileAttributesA(path.c_str(), attr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+    if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileA(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
+                removeTree(path + "\\" + fd.cFileName);
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+bool exists(const std::string &path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isFolder(const std::string &path) {
+    DWORD attr = GetFileAttributesA(path.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string readFile(const std::string &path) {
+    std::string out;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                           NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buf, sizeof(buf), &got, NULL) && got > 0)
+        out.append(buf, got);
+    CloseHandle(h);
+    return out;
+}
+
+void touchFolders(const std::string &path) {
+    std::string prefix;
+    size_t pos = 0;
+    for (;;) {
+        size_t next = path.find('\\', pos);
+        std::string part = path.substr(0, next == std::string::npos ? path.size() : next);
+        if (part.size() > 2) {
+            WIN32_FIND_DATAA fd;
+            HANDLE h = FindFirstFileA((part + "\\*").c_str(), &fd);
+            if (h != INVALID_HANDLE_VALUE) {
+                while (FindNextFileA(h, &fd)) {
+                }
+                FindClose(h);
+            }
+        }
+        if (next == std::string::npos)
+            break;
+        pos = next + 1;
+    }
+}
+
+static int sandboxCounter = 0;
+
+RegistrySandbox::RegistrySandbox() {
+    char buf[64];
+    sprintf(buf, "Software\\PorterlyTests\\p%lu_%d", GetCurrentProcessId(), ++sandboxCounter);
+    name = buf;
+    RegOverridePredefKey(HKEY_CURRENT_USER, NULL);
+    RegDeleteTreeA(HKEY_CURRENT_USER, name.c_str());
+    RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hScratch,
+                    NULL);
+    RegOverridePredefKey(HKEY_CURRENT_USER, hScratch);
+}
+
+RegistrySandbox::~RegistrySandbox() {
+    RegOverridePredefKey(HKEY_CURRENT_USER, NULL);
+    RegCloseKey(hScratch);
+    RegDeleteTreeA(HKEY_CURRENT_USER, name.c_str());
+}
+
+HKEY RegistrySandbox::settingsKey() {
+    HKEY h = NULL;
+    RegCreateKeyExA(hScratch, "software\\orvane.kelmit\\porterly", 0, NULL, 0, KEY_ALL_ACCESS,
+                    NULL, &h, NULL);
+    return h;
+}
+
+bool regReadString(RegistrySandbox &sandbox, const char *value, std::string *out) {
+    HKEY h = sandbox.settingsKey();
+    char buf[1024];
+    DWORD cb = sizeof(buf) - 1, type = 0;
+    LONG rc = RegQueryValueExA(h, value, NULL, &type, (BYTE *)buf, &cb);
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    buf[cb] = '\0';
+    *out = buf;
+    return true;
+}
+
+bool regReadDword(RegistrySandbox &sandbox, const char *value, DWORD *out) {
+    HKEY h = sandbox.settingsKey();
+    DWORD cb = sizeof(DWORD), type = 0;
+    LONG rc = RegQueryValueExA(h, value, NULL, &type, (BYTE *)out, &cb);
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS && type == REG_DWORD;
+}
+
+void regWriteDword(RegistrySandbox &sandbox, const char *value, DWORD data) {
+    HKEY h = sandbox.settingsKey();
+    RegSetValueExA(h, value, 0, REG_DWORD, (const BYTE *)&data, sizeof(data));
+    RegCloseKey(h);
+}
+
+void regWriteString(RegistrySandbox &sandbox, const char *value, const std::string &data) {
+    HKEY h = sandbox.settingsKey();
+    RegSetValueExA(h, value, 0, REG_SZ, (const BYTE *)data.c_str(), (DWORD)data.size() + 1);
+    RegCloseKey(h);
+}
+
+HWND waitFor(const std::function<HWND()> &fn, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND h = fn();
+        if (h != NULL)
+            return h;
+        if (GetTickCount() - start > timeoutMs)
+            return NULL;
+        Sleep(20);
+    }
+}
+
+struct FindArgs {
+    DWORD processId;
+    const char *caption;
+    int kind; // 0 chooser, 1 message box, 2 dialog with an edit
+    HWND found;
+};
+
+static BOOL CALLBACK findTopLevel(HWND hwnd, LPARAM lParam) {
+    FindArgs *args = (FindArgs *)lParam;
+    if (!IsWindowVisible(hwnd))
+        return TRUE;
+    if (args->processId != 0) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        if (pid != args->processId)
+            return TRUE;
+    }
+    char text[256] = "";
+    GetWindowTextA(hwnd, text, sizeof(text));
+    if (strcmp(text, args->caption) != 0)
+        return TRUE;
+    bool match = false;
+    if (args->kind == 0)
+        match = FindWindowExA(hwnd, NULL, "SysTreeView32", NULL) != NULL;
+    else if (args->kind == 1)
+        match = GetDlgItem(hwnd, 0xFFFF) != NULL &&
+                FindWindowExA(hwnd, NULL, "SysTreeView32", NULL) == NULL;
+    else
+        match = FindWindowExA(hwnd, NULL, "Edit", NULL) != NULL;
+    if (match) {
+        args->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static HWND findKind(int kind, const char *caption, DWORD processId) {
+    FindArgs args = {processId, caption, kind, NULL};
+    EnumWindows(findTopLevel, (LPARAM)&args);
+    return args.found;
+}
+
+HWND findChooser(DWORD processId) {
+    return findKind(0, szTitle, processId);
+}
+
+HWND findMessageBox(DWORD processId) {
+    return findKind(1, szTitle, processId);
+}
+
+HWND findDialogWithEdit(const char *caption, DWORD processId) {
+    return findKind(2, caption, processId);
+}
+
+HWND waitChooser(DWORD processId) {
+    return waitFor([&] { return findChooser(processId); });
+}
+
+HWND waitMessageBox(DWORD processId) {
+    return waitFor([&] { return findMessageBox(processId); });
+}
+
+std::string windowText(HWND hwnd) {
+    char buf[8192] = "";
+    SendMessageA(hwnd, WM_GETTEXT, sizeof(buf), (LPARAM)buf);
+    return buf;
+}
+
+std::string messageBoxText(HWND hBox) {
+    char buf[8192] = "";
+    GetDlgItemTextA(hBox, 0xFFFF, buf, sizeof(buf));
+    return buf;
+}
+
+void clickId(HWND hDlg, int id) {
+    HWND h = GetDlgItem(hDlg, id);
+    if (h != NULL)
+        PostMessageA(h, BM_CLICK, 0, 0);
+}
+
+static std::string treeSelectionText(HWND hTree, DWORD pid) {
+    HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (hItem == NULL)
+        return "";
+    if (pid == GetCurrentProcessId()) {
+        char text[260] = "";
+        TVITEMA item = {};
+        item.mask = TVIF_TEXT;
+        item.hItem = hItem;
+        item.pszText = text;
+        item.cchTextMax = sizeof(text);
+        SendMessageA(hTree, TVM_GETITEMA, 0, (LPARAM)&item);
+        return text;
+    }
+    char buf[32];
+    sprintf(buf, "%p", (void *)hItem);
+    return buf;
+}
+
+bool selectFolder(HWND hChooser, const std::string &path) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hChooser, &pid);
+    HWND hTree = FindWindowExA(hChooser, NULL, "SysTreeView32", NULL);
+    std::string before = treeSelectionText(hTree, pid);
+    if (pid == GetCurrentProcessId()) {
+        SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)path.c_str());
+    } else {
+        HANDLE hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+        if (hProcess == NULL)
+            return false;
+        void *remote = VirtualAllocEx(hProcess, NULL, path.size() + 1, MEM_COMMIT | MEM_RESERVE,
+                                      PAGE_READWRITE);
+        WriteProcessMemory(hProcess, remote, path.c_str(), path.size() + 1, NULL);
+        SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)remote);
+        VirtualFreeEx(hProcess, remote, 0, MEM_RELEASE);
+        CloseHandle(hProcess);
+    }
+    std::string after = treeSelectionText(hTree, pid);
+    return after != before || after == path.substr(path.rfind('\\') + 1);
+}
+
+HWND chooserCopy(HWND hChooser) {
+    HWND h = NULL;
+    while ((h = FindWindowExA(hChooser, h, "Button", NULL)) != NULL) {
+        if (GetWindowLongA(h, GWL_STYLE) & BS_DEFPUSHBUTTON)
+            return h;
+    }
+    return NULL;
+}
+
+HWND chooserCancel(HWND hChooser) {
+    HWND hCopy = chooserCopy(hChooser);
+    HWND h = NULL;
+    while ((h = FindWindowExA(hChooser, h, "Button", NULL)) != NULL) {
+        if (h != hCopy)
+            return h;
+    }
+    return NULL;
+}
+
+HWND childButton(HWND hParent, const char *caption) {
+    return FindWindowExA(hParent, NULL, "Button", caption);
+}
+
+bool waitGone(HWND hwnd, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (IsWindow(hwnd)) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::string programPath() {
+    char buf[MAX_PATH];
+    GetModuleFileNameA(NULL, buf, sizeof(buf));
+    char *sep = strrchr(buf, '\\');
+    strcpy(sep + 1, "porterly.exe");
+    return buf;
+}
+
+bool Process::start(const std::string &tail) {
+    std::string exe = programPath();
+    std::string line = "\"" + exe + "\" " + tail;
+    std::vector<char> buf(line.begin(), line.end());
+    buf.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    return CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi) !=
+           0;
+}
+
+DWORD Process::wait(DWORD timeoutMs) {
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    return code;
+}
+
+Process::~Process() {
+    if (pi.hProcess != NULL) {
+        if (wait(0) == STILL_ACTIVE)
+            TerminateProcess(pi.hProcess, 99);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+}
+
+int runWinMain(const std::string &tail) {
+    std::vector<char> buf(tail.begin(), tail.end());
+    buf.push_back('\0');
+    return WinMain(GetModuleHandleA(NULL), NULL, buf.data(), SW_SHOWNORMAL);
+}
+
+std::vector<std::string> listItems(const std::string &list) {
+    std::vector<std::string> items;
+    size_t pos = 0;
+    while (pos < list.size()) {
+        size_t nl = list.find('\n', pos);
+        if (nl == std::string::npos) {
+            items.push_back(list.substr(pos) + "<no newline>");
+            break;
+        }
+        items.push_back(list.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+    return items;
+}

@@ -1,0 +1,90 @@
+// Test helpers: scratch folders inside the Wine prefix, an isolated HKCU, the
+// program started with an exact command line, and the means to find and drive
+// its windows (chooser, message boxes, dialogs) from a second thread.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Scratch folder C:\porterly-tests\<name>, emptied on creation and removed on
+// destruction. Names are CP932 byte strings.
+struct TestDir {
+    std::string path; // no trailing backslash
+    explicit TestDir(const std::string &name);
+    ~TestDir();
+    std::string at(const std::string &relative) const; // path + "\" + relative
+    std::string file(const std::string &relative, const std::string &content = "x") const;
+    std::string folder(const std::string &relative) const;
+};
+
+void removeTree(const std::string &path);
+bool exists(const std::string &path);
+bool isFolder(const std::string &path);
+std::string readFile(const std::string &path);
+// Reads every folder on the way to path once (the browser under Wine selects
+// a folder reliably only when it was listed before the tree was filled).
+void touchFolders(const std::string &path);
+
+// Redirects HKEY_CURRENT_USER of this process to a fresh scratch key.
+struct RegistrySandbox {
+    HKEY hScratch = NULL;
+    std::string name;
+    RegistrySandbox();
+    ~RegistrySandbox();
+    HKEY settingsKey(); // opens (creating) the program's key under the sandbox
+};
+
+// Values under the program's settings key, read through the sandbox.
+bool regReadString(RegistrySandbox &sandbox, const char *value, std::string *out);
+bool regReadDword(RegistrySandbox &sandbox, const char *value, DWORD *out);
+void regWriteDword(RegistrySandbox &sandbox, const char *value, DWORD data);
+void regWriteString(RegistrySandbox &sandbox, const char *value, const std::string &data);
+
+// Polls until fn returns a window or the time runs out (null then).
+HWND waitFor(const std::function<HWND()> &fn, DWORD timeoutMs = 10000);
+// Visible top-level windows captioned like the program, told apart by children.
+HWND findChooser(DWORD processId = 0);
+HWND findMessageBox(DWORD processId = 0);
+HWND findDialogWithEdit(const char *caption, DWORD processId = 0);
+HWND waitChooser(DWORD processId = 0);
+HWND waitMessageBox(DWORD processId = 0);
+std::string windowText(HWND hwnd);
+std::string messageBoxText(HWND hBox);
+// Clicks a button of a dialog or message box by id (BM_CLICK, posted).
+void clickId(HWND hDlg, int id);
+// Selects a folder in a chooser (in this process or another) and waits until
+// the tree reports it; returns whether the tree's selection moved.
+bool selectFolder(HWND hChooser, const std::string &path);
+// The chooser's OK (Copy) and Cancel buttons, and a button found by caption.
+HWND chooserCopy(HWND hChooser);
+HWND chooserCancel(HWND hChooser);
+HWND childButton(HWND hParent, const char *caption);
+// Waits until the window is gone.
+bool waitGone(HWND hwnd, DWORD timeoutMs = 10000);
+
+// Runs a driver on a second thread while the test's thread runs modal UI.
+struct Driver {
+    std::thread thread;
+    explicit Driver(std::function<void()> fn) : thread(std::move(fn)) {}
+    ~Driver() {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+// porterly.exe beside the test program; started with exactly "exe" + " " + tail.
+std::string programPath();
+struct Process {
+    PROCESS_INFORMATION pi = {};
+    bool start(const std::string &tail);
+    DWORD wait(DWORD timeoutMs = 30000); // exit code, or STILL_ACTIVE on time-out
+    ~Process();
+};
+
+// Runs WinMain of this test program in-process with the given tail.
+int runWinMain(const std::string &tail);
+
+// UTF-8 literal in the test source is already CP932 here (-fexec-charset).
+std::vector<std::string> listItems(const std::string &list); // split at "\n"
