@@ -24,7 +24,8 @@ static const char szNoFiles[] = "操作すべきファイルが指定されて�
 static const char szStringError[] = "文字列操作に失敗しました。処理を中断します。";
 static const char szCopyPrompt[] =
     "%sに次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n%s";
-static const char szMovePrompt[] = "%sに次のファイル・フォルダを移動します。よろしいですか\r\n\r\n%s";
+static const char szMovePrompt[] =
+    "%sに次のファイル・フォルダを移動します。よろしいですか\r\n\r\n%s";
 static const char szCopyFailed[] = "コピーに失敗しました。";
 static const char szMoveFailed[] = "移動に失敗しました。";
 static const char szCopyDone[] = "コピーに成功しました。";
@@ -51,8 +52,7 @@ struct ConfirmParam {
 static void readHistoryValue(HKEY hKey, const char *szName, Str *pstr) {
     DWORD dwType = 0;
     DWORD cb = pstr->capacity;
-    LONG rc =
-        RegQueryValueExA(hKey, szName, NULL, &dwType, (LPBYTE)pstr->buffer, &cb);
+    LONG rc = RegQueryValueExA(hKey, szName, NULL, &dwType, (LPBYTE)pstr->buffer, &cb);
     pstr->length = 0;
     if (rc != ERROR_SUCCESS || (dwType != REG_SZ && dwType != REG_EXPAND_SZ) || cb == 0 ||
         cb > pstr->capacity) {
@@ -85,9 +85,9 @@ static LONG readFlags(HKEY hKey, DWORD *pdwFlags) {
 
 LONG readReg(Settings *pSettings) {
     pSettings->dwFlags = 0;
-    LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, szRegKey, 0, (LPSTR) "", REG_OPTION_NON_VOLATILE,
-                              KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_NOTIFY, NULL,
-                              &pSettings->hKey, NULL);
+    LONG rc =
+        RegCreateKeyExA(HKEY_CURRENT_USER, szRegKey, 0, (LPSTR) "", REG_OPTION_NON_VOLATILE,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_NOTIFY, NULL, &pSettings->hKey, NULL);
     if (rc != ERROR_SUCCESS)
         return rc;
     readFlags(pSettings->hKey, &pSettings->dwFlags);
@@ -158,8 +158,8 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
         EndDialog(hDlg, 3);
         return TRUE;
     }
-    int n = sprintf(strText.buffer, pParam->pszFormat, pstrDest->buffer ? pstrDest->buffer : "",
-                    "");
+    int n =
+        sprintf(strText.buffer, pParam->pszFormat, pstrDest->buffer ? pstrDest->buffer : "", "");
     char *p = strText.buffer + n;
     for (unsigned int i = 0; i < cbList; i++) {
         if (pstrFiles->buffer[i] == '\n')
@@ -231,7 +231,8 @@ static void ChangeSubItemAttr(const char *pszFolder) {
             appendStr(&strPath, fd.cFileName);
             if (strPath.buffer == NULL)
                 continue;
-            bool bDot = _mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)".") == 0;
+            bool bDot =
+                _mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)".") == 0;
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bDot)
                 clearReadOnly(strPath.buffer, fd.dwFileAttributes);
             else if (_mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)"..") != 0)

@@ -23,11 +23,11 @@
 
 // Shared by the driver and the chooser for the whole run.
 struct Settings {
-    HKEY hKey;                     // the open settings key
-    Str tstrPath[HISTORY_COUNT];   // recent destinations, newest first
-    DWORD dwFlags;                 // option bits
-    HINSTANCE hInstance;           // the program's module
-    Str *pstrFiles;                // the source list, owned by the driver
+    HKEY hKey;                   // the open settings key
+    Str tstrPath[HISTORY_COUNT]; // recent destinations, newest first
+    DWORD dwFlags;               // option bits
+    HINSTANCE hInstance;         // the program's module
+    Str *pstrFiles;              // the source list, owned by the driver
 };
 
 LONG readReg(Settings *pSettings);

@@ -149,8 +149,7 @@ static int init(HWND hwnd, Settings *pSettings) {
     else if (pSettings->dwFlags & OPT_OPEN_CURRENT)
         openCurrent();
 
-    dialog_data.pfnOldProc =
-        (WNDPROC)SetWindowLongPtrA(hwnd, GWLP_WNDPROC, (LONG_PTR)BrowseProc);
+    dialog_data.pfnOldProc = (WNDPROC)SetWindowLongPtrA(hwnd, GWLP_WNDPROC, (LONG_PTR)BrowseProc);
     if (dialog_data.pfnOldProc == NULL)
         return 1;
 
@@ -196,9 +195,9 @@ static int init(HWND hwnd, Settings *pSettings) {
     HWND hTree = FindWindowExA(hwnd, NULL, "SysTreeView32", NULL);
     BOOL bCopyEnabled;
 
-    dialog_data.hSettings = addButton("設定(&S)", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHLIKE |
-                                                      BS_AUTOCHECKBOX,
-                                      g, T, w, h, hTree);
+    dialog_data.hSettings =
+        addButton("設定(&S)", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHLIKE | BS_AUTOCHECKBOX, g,
+                  T, w, h, hTree);
     dialog_data.hMove = addButton("移動(&M)", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 2 * g + w, T, w,
                                   h, dialog_data.hSettings);
     bCopyEnabled = IsWindowEnabled(dialog_data.hCopy);
@@ -211,8 +210,8 @@ static int init(HWND hwnd, Settings *pSettings) {
                                  w / 2, h, dialog_data.hCancelButton);
     if (dialog_data.hNew != NULL)
         EnableWindow(dialog_data.hNew, IsWindowEnabled(dialog_data.hCopy));
-    dialog_data.hRename = addButton("改名(&R)", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                    W - w / 2 - g, 2, w / 2, h, dialog_data.hNew);
+    dialog_data.hRename = addButton("改名(&R)", WS_CHILD | WS_VISIBLE | WS_TABSTOP, W - w / 2 - g,
+                                    2, w / 2, h, dialog_data.hNew);
     if (dialog_data.hRename != NULL)
         EnableWindow(dialog_data.hRename, IsWindowEnabled(dialog_data.hCopy));
     return 0;
@@ -252,8 +251,7 @@ static void On_DropFiles(HDROP hDrop) {
         appendStr(pstrFiles, "\n");
     }
     DragFinish(hDrop);
-    PlaySoundA(MAKEINTRESOURCEA(IDR_DROPWAVE), dialog_data.pSettings->hInstance,
-               DROP_SOUND_FLAGS);
+    PlaySoundA(MAKEINTRESOURCEA(IDR_DROPWAVE), dialog_data.pSettings->hInstance, DROP_SOUND_FLAGS);
     freeStr(&strName);
 }
 
@@ -263,9 +261,9 @@ static void On_ApplyClicked() {
     EnableWindow(dialog_data.hRevert, FALSE);
 }
 
-static const DWORD OptionFlags[8] = {OPT_NOTIFY,       OPT_SILENT_OVERWRITE, OPT_NO_OVERWRITE,
-                                     OPT_OPEN_FOLDER,  OPT_OPEN_CURRENT,     OPT_OPEN_HISTORY,
-                                     OPT_NO_CONFIRM,   OPT_CLEAR_READONLY};
+static const DWORD OptionFlags[8] = {OPT_NOTIFY,      OPT_SILENT_OVERWRITE, OPT_NO_OVERWRITE,
+                                     OPT_OPEN_FOLDER, OPT_OPEN_CURRENT,     OPT_OPEN_HISTORY,
+                                     OPT_NO_CONFIRM,  OPT_CLEAR_READONLY};
 
 static void On_RevertClicked() {
     reloadOption(dialog_data.pSettings);

@@ -73,8 +73,8 @@ bool isFolder(const std::string &path) {
 
 std::string readFile(const std::string &path) {
     std::string out;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
-                           NULL);
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return "<missing>";
     char buf[4096];
@@ -127,8 +127,8 @@ RegistrySandbox::~RegistrySandbox() {
 
 HKEY RegistrySandbox::settingsKey() {
     HKEY h = NULL;
-    RegCreateKeyExA(hScratch, "software\\orvane.kelmit\\porterly", 0, NULL, 0, KEY_ALL_ACCESS,
-                    NULL, &h, NULL);
+    RegCreateKeyExA(hScratch, "software\\orvane.kelmit\\porterly", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                    &h, NULL);
     return h;
 }
 
@@ -346,8 +346,7 @@ bool Process::start(const std::string &tail) {
     buf.push_back('\0');
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
-    return CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi) !=
-           0;
+    return CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi) != 0;
 }
 
 DWORD Process::wait(DWORD timeoutMs) {

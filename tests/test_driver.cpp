@@ -23,6 +23,7 @@ TEST(DriverRun, CopiesAfterYes) {
     });
     EXPECT_EQ(0, runWinMain("\"" + src + "\""));
     driver.thread.join();
-    EXPECT_EQ(dest + "に次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n" + src + "\n", prompt);
+    EXPECT_EQ(dest + "に次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n" + src + "\n",
+              prompt);
     EXPECT_EQ("hello", readFile(dir.at("dest\\a.txt")));
 }
