@@ -331,6 +331,42 @@ bool waitGone(HWND hwnd, DWORD timeoutMs) {
     return true;
 }
 
+static BOOL CALLBACK closeOwnWindow(HWND hwnd, LPARAM lParam) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd)) {
+        PostMessageA(hwnd, WM_CLOSE, 0, 0);
+        (*(int *)lParam)++;
+    }
+    return TRUE;
+}
+
+UiDriver::UiDriver(std::function<void()> fn) {
+    thread = std::thread([this, fn] {
+        fn();
+        while (!finished) {
+            int closed = 0;
+            EnumWindows(closeOwnWindow, (LPARAM)&closed);
+            if (closed > 0) {
+                strays += closed;
+                Sleep(300);
+            }
+            Sleep(20);
+        }
+    });
+}
+
+int UiDriver::finish() {
+    finished = true;
+    if (thread.joinable())
+        thread.join();
+    return strays;
+}
+
+UiDriver::~UiDriver() {
+    finish();
+}
+
 std::string programPath() {
     char buf[MAX_PATH];
     GetModuleFileNameA(NULL, buf, sizeof(buf));

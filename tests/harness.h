@@ -3,6 +3,7 @@
 // its windows (chooser, message boxes, dialogs) from a second thread.
 #pragma once
 #include <windows.h>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -72,6 +73,18 @@ struct Driver {
         if (thread.joinable())
             thread.join();
     }
+};
+
+// Like Driver, but after fn it keeps closing any window of this process that
+// is still up (a stray prompt, or UI left open by a failed step) until
+// finish(), which returns how many it had to close: 0 in a passing test.
+struct UiDriver {
+    std::thread thread;
+    std::atomic<bool> finished{false};
+    std::atomic<int> strays{0};
+    explicit UiDriver(std::function<void()> fn);
+    int finish();
+    ~UiDriver();
 };
 
 // porterly.exe beside the test program; started with exactly "exe" + " " + tail.

@@ -1,29 +1,382 @@
 // The driver end to end: WinMain runs on the test's thread with its real
-// windows, which a second thread drives.
+// chooser and message boxes, which a second thread drives. The shell's file
+// operation and folder opening go through seams where a test needs to see
+// the request itself; elsewhere the files on disk are the proof.
 #include <gtest/gtest.h>
+#include <string.h>
 #include "harness.h"
 #include "porty4.h"
 
-TEST(DriverRun, CopiesAfterYes) {
+namespace {
+
+const char szCopyAsk[] = "に次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n";
+const char szMoveAsk[] = "に次のファイル・フォルダを移動します。よろしいですか\r\n\r\n";
+
+// The request the driver handed to the shell, with its name lists copied out.
+struct Request {
+    int calls = 0;
+    HWND hwnd = (HWND)1;
+    UINT wFunc = 0;
+    FILEOP_FLAGS fFlags = 0;
+    std::string from; // up to and including the double NUL
+    std::string to;
+    bool toDoubleNul = false;
+};
+Request request;
+int fileOpResult = 0;
+
+std::string copyList(const char *p) {
+    const char *q = p;
+    while (q[0] != '\0' || q[1] != '\0')
+        q++;
+    return std::string(p, q + 2);
+}
+
+int WINAPI recordFileOperation(LPSHFILEOPSTRUCTA op) {
+    request.calls++;
+    request.hwnd = op->hwnd;
+    request.wFunc = op->wFunc;
+    request.fFlags = op->fFlags;
+    request.from = copyList(op->pFrom);
+    request.to = op->pTo;
+    request.toDoubleNul = op->pTo[strlen(op->pTo) + 1] == '\0';
+    return fileOpResult;
+}
+
+struct Opened {
+    int calls = 0;
+    std::string verb, file, dir;
+    INT show = 0;
+} opened;
+
+HINSTANCE WINAPI recordShellExecute(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCSTR dir, INT show) {
+    opened.calls++;
+    opened.verb = verb;
+    opened.file = file;
+    opened.dir = dir;
+    opened.show = show;
+    return (HINSTANCE)33;
+}
+
+class Driver_ : public ::testing::Test {
+  protected:
     RegistrySandbox reg;
-    TestDir dir("driver_copy");
-    std::string src = dir.file("a.txt", "hello");
-    std::string dest = dir.folder("dest");
-    touchFolders(dest);
-    std::string prompt;
-    Driver driver([&] {
+    TestDir dir{"driver"};
+    std::string dest;
+    void SetUp() override {
+        dest = dir.folder("dest");
+        touchFolders(dest);
+        request = Request();
+        opened = Opened();
+        fileOpResult = 0;
+        pfnShellExecute = recordShellExecute;
+    }
+    void TearDown() override {
+        pfnFileOperation = SHFileOperationA;
+        pfnShellExecute = ShellExecuteA;
+    }
+    // Chooses dest and leaves with Copy (or the button with that caption).
+    static void choose(const std::string &folder, const char *button = nullptr) {
         HWND hChooser = waitChooser();
         ASSERT_NE(nullptr, hChooser);
-        EXPECT_TRUE(selectFolder(hChooser, dest));
-        PostMessageA(chooserCopy(hChooser), BM_CLICK, 0, 0);
+        ASSERT_TRUE(selectFolder(hChooser, folder));
+        HWND hButton = button ? childButton(hChooser, button) : chooserCopy(hChooser);
+        ASSERT_NE(nullptr, hButton);
+        PostMessageA(hButton, BM_CLICK, 0, 0);
+        waitGone(hChooser);
+    }
+    // Reads the next message box and answers it with the given button.
+    static std::string answer(int id) {
+        HWND hBox = waitMessageBox();
+        if (hBox == NULL)
+            return "<no message box>";
+        std::string text = messageBoxText(hBox);
+        clickId(hBox, id);
+        waitGone(hBox);
+        return text;
+    }
+    // Runs the program in-process; the tree is read first so that the
+    // browser can select the test's folders.
+    int run(const std::string &tail) {
+        touchFolders(dest);
+        return runWinMain(tail);
+    }
+    std::string history0() {
+        std::string value = "<absent>";
+        regReadString(reg, "tstrPath000", &value);
+        return value;
+    }
+};
+
+TEST_F(Driver_, CopiesAfterYes) {
+    std::string a = dir.file("a.txt", "hello");
+    std::string b = dir.folder("My b");
+    dir.file("My b\\inner.txt", "inner");
+    std::string prompt;
+    UiDriver driver([&] {
+        choose(dest);
+        prompt = answer(IDYES);
+    });
+    EXPECT_EQ(0, run("\"" + a + "\" \"" + b + "\""));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ(dest + szCopyAsk + a + "\n" + b + "\n", prompt);
+    EXPECT_EQ("hello", readFile(dest + "\\a.txt"));
+    EXPECT_EQ("inner", readFile(dest + "\\My b\\inner.txt"));
+    EXPECT_EQ("hello", readFile(a)); // a copy keeps its source
+    EXPECT_EQ(dest, history0());
+    EXPECT_EQ(0, opened.calls);
+}
+
+TEST_F(Driver_, MovesWithTheMoveButton) {
+    std::string a = dir.file("a.txt", "hello");
+    std::string prompt;
+    UiDriver driver([&] {
+        choose(dest, "移動(&M)");
+        prompt = answer(IDYES);
+    });
+    EXPECT_EQ(0, run(a));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ(dest + szMoveAsk + a + "\n", prompt);
+    EXPECT_EQ("hello", readFile(dest + "\\a.txt"));
+    EXPECT_FALSE(exists(a));
+}
+
+TEST_F(Driver_, ArgumentErrorEndsTheRun) {
+    std::string text;
+    UiDriver driver([&] { text = answer(IDOK); });
+    EXPECT_EQ(0, run("\"" + dir.at("missing.txt") + "\""));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ("引数解析中にエラーが発生しました。不正なパスが含まれています。", text);
+    EXPECT_EQ("<absent>", history0());
+}
+
+TEST_F(Driver_, EmptyListAfterChoosing) {
+    std::string text;
+    UiDriver driver([&] {
+        choose(dest);
+        text = answer(IDOK);
+    });
+    EXPECT_EQ(0, run(""));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ("操作すべきファイルが指定されていません。", text);
+    EXPECT_EQ("<absent>", history0());
+}
+
+TEST_F(Driver_, NoReturnsToTheChooserWithTheSameList) {
+    std::string a = dir.file("a.txt");
+    std::string first, second;
+    UiDriver driver([&] {
+        choose(dest);
+        first = answer(IDNO);
+        choose(dest);
+        second = answer(IDCANCEL);
+    });
+    EXPECT_EQ(0, run(a));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ(dest + szCopyAsk + a + "\n", first);
+    EXPECT_EQ(first, second);
+    EXPECT_FALSE(exists(dest + "\\a.txt"));
+    EXPECT_EQ("<absent>", history0()); // neither No nor Cancel writes the history
+}
+
+TEST_F(Driver_, CancelInTheChooserEndsQuietly) {
+    std::string a = dir.file("a.txt");
+    UiDriver driver([&] {
+        HWND hChooser = waitChooser();
+        ASSERT_NE(nullptr, hChooser);
+        PostMessageA(chooserCancel(hChooser), BM_CLICK, 0, 0);
+        waitGone(hChooser);
+    });
+    EXPECT_EQ(0, run(a));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ(nullptr, findMessageBox());
+    EXPECT_EQ("<absent>", history0());
+}
+
+TEST_F(Driver_, NoConfirmAndNotify) {
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_NOTIFY);
+    std::string a = dir.file("a.txt", "data");
+    std::string notice, historyDuringNotice;
+    UiDriver driver([&] {
+        choose(dest);
         HWND hBox = waitMessageBox();
         ASSERT_NE(nullptr, hBox);
-        prompt = messageBoxText(hBox);
-        clickId(hBox, IDYES);
+        // The notice comes before the history is written.
+        historyDuringNotice = history0();
+        notice = messageBoxText(hBox);
+        clickId(hBox, IDOK);
+        waitGone(hBox);
     });
-    EXPECT_EQ(0, runWinMain("\"" + src + "\""));
-    driver.thread.join();
-    EXPECT_EQ(dest + "に次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n" + src + "\n",
-              prompt);
-    EXPECT_EQ("hello", readFile(dir.at("dest\\a.txt")));
+    EXPECT_EQ(0, run(a));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ("コピーに成功しました。", notice);
+    EXPECT_EQ("<absent>", historyDuringNotice);
+    EXPECT_EQ("data", readFile(dest + "\\a.txt"));
+    EXPECT_EQ(dest, history0());
 }
+
+TEST_F(Driver_, VanishedSourceFailsButUpdatesTheHistory) {
+    regWriteDword(reg, "dwFlags", OPT_OPEN_FOLDER);
+    std::string a = dir.file("a.txt");
+    std::string failure;
+    UiDriver driver([&] {
+        choose(dest);
+        HWND hBox = waitMessageBox();
+        ASSERT_NE(nullptr, hBox);
+        DeleteFileA(a.c_str());
+        clickId(hBox, IDYES);
+        waitGone(hBox);
+        failure = answer(IDOK);
+    });
+    EXPECT_EQ(0, run(a));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ("コピーに失敗しました。", failure);
+    EXPECT_EQ(dest, history0());
+    EXPECT_EQ(1, opened.calls);
+}
+
+// Moving into a folder that vanished loses files under Wine's shell: the
+// driver refuses, keeps the sources, and reports the failure.
+TEST_F(Driver_, DestinationGoneBeforeYesKeepsTheSources) {
+    std::string a = dir.file("a.txt", "keep");
+    std::string sub = dir.folder("sub");
+    dir.file("sub\\b.txt", "keep too");
+    std::string failure;
+    UiDriver driver([&] {
+        choose(dest, "移動(&M)");
+        HWND hBox = waitMessageBox();
+        ASSERT_NE(nullptr, hBox);
+        RemoveDirectoryA(dest.c_str());
+        clickId(hBox, IDYES);
+        waitGone(hBox);
+        failure = answer(IDOK);
+    });
+    EXPECT_EQ(0, run(a + " " + sub));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ("移動に失敗しました。", failure);
+    EXPECT_EQ("keep", readFile(a));
+    EXPECT_EQ("keep too", readFile(sub + "\\b.txt"));
+    EXPECT_FALSE(exists(dest));
+    EXPECT_EQ(dest, history0());
+}
+
+struct FlagCase {
+    DWORD dwFlags;
+    const char *button;
+    UINT wFunc;
+    FILEOP_FLAGS fFlags;
+};
+
+TEST_F(Driver_, RequestForEachOption) {
+    const FlagCase cases[] = {
+        {0, nullptr, FO_COPY, 0},
+        {OPT_SILENT_OVERWRITE, nullptr, FO_COPY, FOF_NOCONFIRMATION},
+        {OPT_NO_OVERWRITE, nullptr, FO_COPY, FOF_RENAMEONCOLLISION},
+        {OPT_SILENT_OVERWRITE | OPT_NO_OVERWRITE, nullptr, FO_COPY, 0x18},
+        {OPT_SILENT_OVERWRITE | OPT_NO_OVERWRITE, "移動(&M)", FO_MOVE, 0x18},
+        {0x1FF & ~OPT_NOTIFY & ~OPT_CLEAR_READONLY, "移動(&M)", FO_MOVE, 0x18},
+    };
+    pfnFileOperation = recordFileOperation;
+    std::string a = dir.file("a.txt");
+    std::string b = dir.file("表 b.txt");
+    for (const FlagCase &c : cases) {
+        SCOPED_TRACE(c.dwFlags);
+        request = Request();
+        opened = Opened();
+        regWriteDword(reg, "dwFlags", c.dwFlags | OPT_NO_CONFIRM);
+        UiDriver driver([&] { choose(dest, c.button); });
+        EXPECT_EQ(0, run(a + " \"" + b + "\""));
+        EXPECT_EQ(0, driver.finish());
+        ASSERT_EQ(1, request.calls);
+        EXPECT_EQ(nullptr, request.hwnd);
+        EXPECT_EQ(c.wFunc, request.wFunc);
+        EXPECT_EQ(c.fFlags, request.fFlags);
+        EXPECT_EQ(a + std::string(1, '\0') + b + std::string(2, '\0'), request.from);
+        EXPECT_EQ(dest, request.to);
+        EXPECT_TRUE(request.toDoubleNul);
+        EXPECT_EQ((c.dwFlags & OPT_OPEN_FOLDER) ? 1 : 0, opened.calls);
+        if (opened.calls) {
+            EXPECT_EQ("open", opened.verb);
+            EXPECT_EQ(dest, opened.file);
+            EXPECT_EQ(dest, opened.dir);
+            EXPECT_EQ(SW_SHOWDEFAULT, opened.show);
+        }
+    }
+}
+
+int WINAPI abortedFileOperation(LPSHFILEOPSTRUCTA op) {
+    op->fAnyOperationsAborted = TRUE;
+    return 1223;
+}
+
+TEST_F(Driver_, AbortedTransferShowsNothing) {
+    pfnFileOperation = abortedFileOperation;
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_NOTIFY);
+    std::string a = dir.file("a.txt");
+    UiDriver driver([&] { choose(dest); });
+    EXPECT_EQ(0, run(a));
+    EXPECT_EQ(0, driver.finish());
+    Sleep(200);
+    EXPECT_EQ(nullptr, findMessageBox());
+    EXPECT_EQ(dest, history0());
+}
+
+void *failingRealloc(void *, size_t) {
+    return NULL;
+}
+
+TEST_F(Driver_, FirstReservationFailureExitsWithOne) {
+    pfnStrRealloc = failingRealloc;
+    int rc = run(dir.at("a.txt"));
+    pfnStrRealloc = realloc;
+    EXPECT_EQ(1, rc);
+    EXPECT_EQ(nullptr, findMessageBox());
+}
+
+// The program itself, started with exact command-line tails.
+class Program : public ::testing::Test {
+  protected:
+    TestDir dir{"program"};
+    std::string dest;
+    void SetUp() override {
+        dest = dir.folder("dest");
+        touchFolders(dest);
+        RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+    }
+    void TearDown() override {
+        RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+    }
+};
+
+TEST_F(Program, UnquotedPathsWithBlanks) {
+    std::string a = dir.file("My a.txt", "first");
+    std::string b = dir.file("b.txt", "second");
+    touchFolders(dest);
+    Process p;
+    ASSERT_TRUE(p.start(a + " " + b + "   "));
+    HWND hChooser = waitChooser(p.pi.dwProcessId);
+    ASSERT_NE(nullptr, hChooser);
+    ASSERT_TRUE(selectFolder(hChooser, dest));
+    PostMessageA(chooserCopy(hChooser), BM_CLICK, 0, 0);
+    HWND hBox = waitMessageBox(p.pi.dwProcessId);
+    ASSERT_NE(nullptr, hBox);
+    EXPECT_EQ(dest + szCopyAsk + a + "\n" + b + "\n", messageBoxText(hBox));
+    clickId(hBox, IDYES);
+    EXPECT_EQ(0u, p.wait());
+    EXPECT_EQ("first", readFile(dest + "\\My a.txt"));
+    EXPECT_EQ("second", readFile(dest + "\\b.txt"));
+}
+
+TEST_F(Program, BrokenQuotingGivesTheArgumentError) {
+    std::string a = dir.file("a.txt");
+    Process p;
+    ASSERT_TRUE(p.start("\"" + a + "\"x"));
+    HWND hBox = waitMessageBox(p.pi.dwProcessId);
+    ASSERT_NE(nullptr, hBox);
+    EXPECT_EQ("引数解析中にエラーが発生しました。不正なパスが含まれています。",
+              messageBoxText(hBox));
+    clickId(hBox, IDOK);
+    EXPECT_EQ(0u, p.wait());
+}
+
+} // namespace
