@@ -333,6 +333,26 @@ TEST_F(Driver_, FirstReservationFailureExitsWithOne) {
     EXPECT_EQ(nullptr, findMessageBox());
 }
 
+TEST_F(Driver_, PromptThatCannotBeBuilt) {
+    std::string a = dir.file("a.txt");
+    std::string text;
+    UiDriver driver([&] {
+        HWND hChooser = waitChooser();
+        ASSERT_NE(nullptr, hChooser);
+        ASSERT_TRUE(selectFolder(hChooser, dest));
+        pfnStrRealloc = failingRealloc;
+        PostMessageA(chooserCopy(hChooser), BM_CLICK, 0, 0);
+        text = answer(IDOK);
+        pfnStrRealloc = realloc;
+    });
+    EXPECT_EQ(0, run(a));
+    EXPECT_EQ(0, driver.finish());
+    pfnStrRealloc = realloc;
+    EXPECT_EQ("文字列操作に失敗しました。処理を中断します。", text);
+    EXPECT_FALSE(exists(dest + "\\a.txt"));
+    EXPECT_EQ("<absent>", history0());
+}
+
 // The program itself, started with exact command-line tails.
 class Program : public ::testing::Test {
   protected:
