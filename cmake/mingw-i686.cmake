@@ -1,12 +1,6 @@
-# Cross toolchain: 32-bit Windows, the release target. This machine cannot run
-# 32-bit code, so the tests are built (to prove they compile) but not registered.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows, the release target. This machine cannot run 32-bit code, so
+# the tests are built (to prove they compile) but not registered.
+set(MINGW_TRIPLET i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 set(PORTERLY_RUN_TESTS OFF CACHE BOOL "Register the tests with ctest" FORCE)
