@@ -417,33 +417,42 @@ TEST(ChooserButtons, FollowCopy) {
     });
 }
 
-// Wine sets Copy's state only after the selection callback returns, so right
-// after a selection Move may still show the state of the one before. A click
-// on Move then must not end the chooser on an item without a path.
+// Wine sets Copy's state only after the selection callback returns, so the
+// states copied inside it lag one selection until the chooser looks again.
+// Whatever Move shows, a click on it must never end the chooser on an item
+// without a path.
 TEST(ChooserButtons, MoveWaitsForCopy) {
     TestDir dir("chooser_lag");
     std::string folder = dir.folder("sub");
     touchFolders(folder);
     ChooserSettings cs("", 0);
     Outcome outcome = runChooser(cs, [&](HWND hChooser, UiThread &ui) {
-        EXPECT_TRUE(selectFolder(hChooser, folder));
-        ASSERT_TRUE(waitUntil([&] {
+        auto moveEnabled = [&] {
             bool bMove = false;
             ui.run([&] { bMove = IsWindowEnabled(dialog_data.hMove) != FALSE; });
             return bMove;
-        }));
+        };
+        ui.run([&] { selectNonFolder(hChooser); });
+        ASSERT_TRUE(waitUntil([&] { return !moveEnabled(); }));
+
+        // To a folder: Copy is on as soon as the selection message returns,
+        // Move catches up once the callback has returned.
+        bool bCopy = false;
+        ui.run([&] {
+            SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)folder.c_str());
+            bCopy = IsWindowEnabled(dialog_data.hCopy) != FALSE;
+        });
+        EXPECT_TRUE(bCopy);
+        EXPECT_TRUE(waitUntil(moveEnabled));
+
+        // Away from it, clicking Move at once, and with Move forced on.
         ui.run([&] {
             selectNonFolder(hChooser);
             SendMessageA(dialog_data.hMove, BM_CLICK, 0, 0);
-            EXPECT_TRUE(IsWindow(hChooser));
+            EnableWindow(dialog_data.hMove, TRUE);
+            SendMessageA(dialog_data.hMove, BM_CLICK, 0, 0);
             EXPECT_EQ(0u, cs.settings.dwFlags & OPT_MOVE);
         });
-        // Once the callback has returned, Move follows Copy.
-        bool bMove = true;
-        EXPECT_TRUE(waitUntil([&] {
-            ui.run([&] { bMove = IsWindowEnabled(dialog_data.hMove) != FALSE; });
-            return !bMove;
-        }));
         EXPECT_FALSE(waitGone(hChooser, 300));
         PostMessageA(dialog_data.hCancelButton, BM_CLICK, 0, 0);
     });
