@@ -132,6 +132,14 @@ static void On_SelChanged(HWND hwnd, LPITEMIDLIST pidl) {
         PostMessageA(hwnd, WM_APP_SYNCBUTTONS, 0, 0);
 }
 
+// New and Rename lie over the browser's caption text; without this the text,
+// painted after them, hides them (seen under Wine).
+static void clipStatics(HWND hwnd) {
+    HWND hStatic = NULL;
+    while ((hStatic = FindWindowExA(hwnd, hStatic, "Static", NULL)) != NULL)
+        SetWindowLongA(hStatic, GWL_STYLE, GetWindowLongA(hStatic, GWL_STYLE) | WS_CLIPSIBLINGS);
+}
+
 static LRESULT CALLBACK BrowseProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 static int init(HWND hwnd, Settings *pSettings) {
@@ -216,6 +224,7 @@ static int init(HWND hwnd, Settings *pSettings) {
         EnableWindow(dialog_data.hRename, IsWindowEnabled(dialog_data.hCopy));
     // Nothing selected yet, or a preselected drive root: see syncButtons.
     syncButtons();
+    clipStatics(hwnd);
     return 0;
 }
 

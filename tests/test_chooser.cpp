@@ -313,6 +313,10 @@ TEST(ChooserLayout, FollowsTheBrowsersOwnGeometry) {
             EXPECT_EQ(d.hCancelButton, windowAfter(d.hCopy));
             EXPECT_EQ(d.hNew, windowAfter(d.hCancelButton));
             EXPECT_EQ(d.hRename, windowAfter(d.hNew));
+            // The caption text below New and Rename no longer paints over them.
+            HWND hStatic = NULL;
+            while ((hStatic = FindWindowExA(hChooser, hStatic, "Static", NULL)) != NULL)
+                EXPECT_TRUE(GetWindowLongA(hStatic, GWL_STYLE) & WS_CLIPSIBLINGS);
             EXPECT_FALSE(d.bExpanded);
             EXPECT_EQ(0, SendMessageA(d.hSettings, BM_GETCHECK, 0, 0));
             EXPECT_TRUE(GetWindowLongA(hChooser, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
