@@ -105,19 +105,19 @@ static HWND addButton(const char *pszCaption, DWORD dwStyle, int x, int y, int c
     return hButton;
 }
 
-// Move, New and Rename follow Copy; Rename is off at a drive root.
+// Move, New and Rename follow Copy, but only while a folder is selected:
+// Wine's browser starts with nothing selected and Copy enabled. Rename is also
+// off at a drive root.
 static void syncButtons() {
     if (dialog_data.hCopy == NULL)
         return;
-    BOOL bEnabled = IsWindowEnabled(dialog_data.hCopy);
+    BOOL bEnabled = IsWindowEnabled(dialog_data.hCopy) && dialog_data.szSelected[0] != '\0';
     if (dialog_data.hMove != NULL)
         EnableWindow(dialog_data.hMove, bEnabled);
     if (dialog_data.hRename != NULL)
         EnableWindow(dialog_data.hRename, bEnabled);
     if (dialog_data.hNew != NULL)
         EnableWindow(dialog_data.hNew, bEnabled);
-    if (dialog_data.szSelected[0] == '\0' && dialog_data.hRename != NULL)
-        EnableWindow(dialog_data.hRename, FALSE);
     unsigned char *pRoot =
         _mbsstr((unsigned char *)dialog_data.szSelected, (const unsigned char *)":\\");
     if (pRoot != NULL && pRoot[2] == '\0' && dialog_data.hRename != NULL)
@@ -130,6 +130,14 @@ static void On_SelChanged(HWND hwnd, LPITEMIDLIST pidl) {
     syncButtons();
     if (dialog_data.hCopy != NULL)
         PostMessageA(hwnd, WM_APP_SYNCBUTTONS, 0, 0);
+}
+
+// New and Rename lie over the browser's caption text; without this the text,
+// painted after them, hides them (seen under Wine).
+static void clipStatics(HWND hwnd) {
+    HWND hStatic = NULL;
+    while ((hStatic = FindWindowExA(hwnd, hStatic, "Static", NULL)) != NULL)
+        SetWindowLongA(hStatic, GWL_STYLE, GetWindowLongA(hStatic, GWL_STYLE) | WS_CLIPSIBLINGS);
 }
 
 static LRESULT CALLBACK BrowseProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
@@ -214,6 +222,9 @@ static int init(HWND hwnd, Settings *pSettings) {
                                     2, w / 2, h, dialog_data.hNew);
     if (dialog_data.hRename != NULL)
         EnableWindow(dialog_data.hRename, IsWindowEnabled(dialog_data.hCopy));
+    // Nothing selected yet, or a preselected drive root: see syncButtons.
+    syncButtons();
+    clipStatics(hwnd);
     return 0;
 }
 
@@ -275,34 +286,88 @@ static void On_RevertClicked() {
     EnableWindow(dialog_data.hRevert, FALSE);
 }
 
-// A click on one of the added controls; the message goes on to the browser after.
-static void On_ButtonClicked(HWND hControl) {
+// What a click on a control does, in the order the controls are compared.
+enum ClickRow {
+    ROW_NONE, // no control (a menu or accelerator command)
+    ROW_MOVE,
+    ROW_SETTINGS,
+    ROW_APPLY,
+    ROW_REVERT,
+    ROW_RENAME,
+    ROW_NEW,
+    ROW_HISTORY,
+    ROW_OTHER
+};
+
+// The first control that matches wins; a control that does not exist (its
+// handle is null, like the panel's while it is closed) never matches.
+static ClickRow clickRow(HWND hControl) {
     if (hControl == NULL)
+        return ROW_NONE;
+    if (hControl == dialog_data.hMove)
+        return ROW_MOVE;
+    if (hControl == dialog_data.hSettings)
+        return ROW_SETTINGS;
+    if (hControl == dialog_data.hApply)
+        return ROW_APPLY;
+    if (hControl == dialog_data.hRevert)
+        return ROW_REVERT;
+    if (hControl == dialog_data.hRename)
+        return ROW_RENAME;
+    if (hControl == dialog_data.hNew)
+        return ROW_NEW;
+    if (hControl == dialog_data.hHistory)
+        return ROW_HISTORY;
+    return ROW_OTHER;
+}
+
+// Move ends the chooser through Copy, and only while Copy may end it: Wine
+// carries out BM_CLICK on a disabled button, and its Copy state is current
+// even where Move's still lags behind the last selection change.
+static void On_MoveClicked() {
+    if (!IsWindowEnabled(dialog_data.hCopy) || dialog_data.szSelected[0] == '\0')
         return;
-    if (hControl == dialog_data.hMove) {
-        // Only while Copy may end the chooser: Wine's BM_CLICK ignores a disabled button.
-        if (IsWindowEnabled(dialog_data.hCopy) && dialog_data.szSelected[0] != '\0') {
-            dialog_data.pSettings->dwFlags |= OPT_MOVE;
-            SendMessageA(dialog_data.hCopy, BM_CLICK, 0, 0);
-        }
-    } else if (hControl == dialog_data.hSettings) {
-        dialog_data.bExpanded = !dialog_data.bExpanded;
-        if (dialog_data.bExpanded)
-            expandDialog();
-        else
-            collapseDialog();
-    } else if (hControl == dialog_data.hApply) {
+    dialog_data.pSettings->dwFlags |= OPT_MOVE;
+    SendMessageA(dialog_data.hCopy, BM_CLICK, 0, 0);
+}
+
+static void On_SettingsClicked() {
+    dialog_data.bExpanded = !dialog_data.bExpanded;
+    if (dialog_data.bExpanded)
+        expandDialog();
+    else
+        collapseDialog();
+}
+
+// A click on a control of the chooser; the message goes on to the browser after.
+static void On_ButtonClicked(HWND hControl) {
+    switch (clickRow(hControl)) {
+    case ROW_NONE:
+        break;
+    case ROW_MOVE:
+        On_MoveClicked();
+        break;
+    case ROW_SETTINGS:
+        On_SettingsClicked();
+        break;
+    case ROW_APPLY:
         On_ApplyClicked();
-    } else if (hControl == dialog_data.hRevert) {
+        break;
+    case ROW_REVERT:
         On_RevertClicked();
-    } else if (hControl == dialog_data.hRename) {
+        break;
+    case ROW_RENAME:
         renDir();
-    } else if (hControl == dialog_data.hNew) {
+        break;
+    case ROW_NEW:
         mkDir();
-    } else if (hControl == dialog_data.hHistory) {
+        break;
+    case ROW_HISTORY:
         openRecent();
-    } else {
+        break;
+    case ROW_OTHER:
         On_OptionsClicked(hControl);
+        break;
     }
 }
 

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Takes a screenshot of the chooser under a private Xvfb into docs/chooser.png
+# (or the file given). Uses its own Wine prefix with "open the current folder"
+# set, so the chooser shows the sample file's folder preselected.
+#   scripts/screenshot.sh [out.png]
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+"$here/setup.sh" >/dev/null
+source "$here/wine-env.sh"
+export WINEPREFIX="$PORTERLY_ROOT/build/wine/shot-prefix"
+out="$(realpath -m "${1:-$PORTERLY_ROOT/docs/chooser.png}")"
+cd "$PORTERLY_ROOT"
+[ -f build/win64/CMakeCache.txt ] || cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target porterly >/dev/null
+"$here/prepare-prefix.sh"
+
+unset DISPLAY # always a private screen, never the user's
+source "$here/xvfb.sh"
+porterly_start_xvfb
+app_pid=""
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    "$WINESERVER" -k 2>/dev/null || true
+    [ -n "${PORTERLY_XVFB_PID:-}" ] && kill "$PORTERLY_XVFB_PID" 2>/dev/null
+    true
+}
+trap cleanup EXIT
+
+# A sample document to send, and the option "open the current folder" (0x10).
+sample_dir="$WINEPREFIX/drive_c/資料"
+mkdir -p "$sample_dir"
+echo "sample" >"$sample_dir/報告書.txt"
+"$WINE" reg add 'HKCU\software\orvane.kelmit\porterly' /v dwFlags /t REG_DWORD /d 16 /f \
+    </dev/null >/dev/null 2>&1
+
+"$WINE" "$PORTERLY_ROOT/build/win64/porterly.exe" 'C:\資料\報告書.txt' </dev/null >/dev/null 2>&1 &
+app_pid=$!
+window=""
+for _ in $(seq 1 100); do
+    window=$(xwininfo -root -tree 2>/dev/null |
+             sed -n 's/^ *\(0x[0-9a-f]*\) "Porterly ver\.4\.63\.00".*/\1/p' | head -n 1)
+    [ -n "$window" ] && break
+    sleep 0.2
+done
+if [ -z "$window" ]; then
+    echo "the chooser did not appear" >&2
+    exit 1
+fi
+sleep 1 # let the tree fill and the buttons paint
+mkdir -p "$(dirname "$out")"
+import -window "$window" "$out"
+echo "$out"
