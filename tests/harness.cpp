@@ -214,7 +214,7 @@ static BOOL CALLBACK findTopLevel(HWND hwnd, LPARAM lParam) {
 }
 
 static HWND findKind(int kind, const char *caption, DWORD processId) {
-    FindArgs args = {processId, caption, kind, NULL};
+    FindArgs args = {processId ? processId : GetCurrentProcessId(), caption, kind, NULL};
     EnumWindows(findTopLevel, (LPARAM)&args);
     return args.found;
 }
