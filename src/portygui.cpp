@@ -146,9 +146,9 @@ static void expandDialog() {
 
     DWORD dwFlags = dialog_data.pSettings->dwFlags;
     for (int i = 0; i < PANEL_OPTIONS; i++) {
-        HWND hBox = createPanelButton(buttonNames[i], WS_CHILD | WS_VISIBLE | WS_TABSTOP |
-                                                          BS_AUTOCHECKBOX,
-                                      layout.boxOption[i], TRUE);
+        HWND hBox =
+            createPanelButton(buttonNames[i], WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                              layout.boxOption[i], TRUE);
         dialog_data.hOptions[i] = hBox;
         SendMessageA(hBox, BM_SETCHECK, (dwFlags & OptionFlags[i]) ? 1 : 0, 0);
     }
@@ -187,8 +187,8 @@ static void collapseDialog() {
     if (dialog_data.hArrowBitmap != NULL)
         DeleteObject(dialog_data.hArrowBitmap);
     dialog_data.hArrowBitmap = NULL;
-    SetWindowPos(dialog_data.hDlg, NULL, 0, 0, dialog_data.nDialogWidth,
-                 dialog_data.nDialogHeight, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(dialog_data.hDlg, NULL, 0, 0, dialog_data.nDialogWidth, dialog_data.nDialogHeight,
+                 SWP_NOMOVE | SWP_NOZORDER);
 }
 
 // A click that no other control claimed: toggles the option of that check box.
@@ -219,10 +219,11 @@ static void On_OptionsClicked(HWND hControl) {
 
 // ---------------------------------------------------------------- jump menu
 
-#define JUMP_FIRST_ID    40001
-#define JUMP_FOLDERS     25
-#define JUMP_MAIN_LAST   15 // table indexes above this go into the "共通" submenu
-#define JUMP_MENU_FLAGS  (TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD)
+#define JUMP_FIRST_ID  40001
+#define JUMP_FOLDERS   25
+#define JUMP_MAIN_LAST 15 // table indexes above this go into the "共通" submenu
+#define JUMP_MENU_FLAGS                                                                            \
+    (TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD)
 // The item record without its trailing bitmap field: 44 bytes in the 32-bit
 // build, which every version of the menu functions accepts.
 #define MENUITEMINFO_SIZE ((UINT)offsetof(MENUITEMINFOA, hbmpItem))
@@ -411,8 +412,7 @@ static INT_PTR On_InitFolderName(HWND hwnd, Str *pstrName) {
     hEdit = FindWindowExA(hwnd, NULL, "EDIT", NULL);
     SetFocus(hEdit);
     // Raises EN_CHANGE, which enables OK for a preset name.
-    SendMessageA(hEdit, WM_SETTEXT, 0,
-                 (LPARAM)(pstrName->buffer != NULL ? pstrName->buffer : ""));
+    SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)(pstrName->buffer != NULL ? pstrName->buffer : ""));
     return FALSE;
 }
 
