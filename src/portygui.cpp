@@ -5,7 +5,9 @@
 #include "portygui.h"
 #include "porty4.h"
 #include "resource.h"
+#include <commctrl.h>
 #include <mbstring.h>
+#include <stddef.h>
 #include <mmsystem.h>
 #include <string.h>
 
@@ -71,21 +73,493 @@ static void openCurrent() {
 
 // ---------------------------------------------------------------- options panel
 
-static void expandDialog() {}
+#define PANEL_OPTIONS 8
+#define OBM_COMBO_ID  32738 // the system's combo-box arrow bitmap (OBM_COMBO)
 
-static void collapseDialog() {}
+// Check-box captions and their option bits, parallel by index. The move bit
+// has no box: it is set only by the Move button, which ends the chooser.
+static const char *const buttonNames[PANEL_OPTIONS] = {
+    "成功時通知(&M)",     "非確認上書き(&W)", "上書き禁止(&N)",   "フォルダを開く(&O)",
+    "カレントを開く(&C)", "履歴を開く(&H)",   "処理前非確認(&F)", "&ReadOnlyを外す"};
+static const DWORD OptionFlags[PANEL_OPTIONS] = {
+    OPT_NOTIFY,       OPT_SILENT_OVERWRITE, OPT_NO_OVERWRITE, OPT_OPEN_FOLDER,
+    OPT_OPEN_CURRENT, OPT_OPEN_HISTORY,     OPT_NO_CONFIRM,   OPT_CLEAR_READONLY};
 
-static void On_OptionsClicked(HWND) {}
+// Whether Apply and Revert were enabled when the panel was last closed. Lives
+// outside dialog_data so that it outlasts one showing of the chooser.
+static BOOL wasOptionChanged = FALSE;
+
+static HWND createButton(const char *pszCaption, DWORD dwStyle, int x, int y, int cx, int cy);
+
+struct PanelBox {
+    int x, y, cx, cy;
+};
+
+// Where the panel's controls go, in client coordinates, and the chooser's
+// height while the panel is open. s is the small-caption height; the panel's
+// rows start where the closed chooser's client area ends.
+struct PanelLayout {
+    PanelBox boxOption[PANEL_OPTIONS];
+    PanelBox boxHistory;
+    PanelBox boxApply;
+    PanelBox boxRevert;
+    int nExpandedHeight;
+};
+
+static void layoutPanel(const DialogData *pData, int s, int cxSmIcon, int cySmIcon,
+                        PanelLayout *pLayout) {
+    int g = pData->nGap;
+    int w = pData->nButtonWidth;
+    int h = pData->nButtonHeight;
+    int W = pData->nDialogWidth;
+    int H = pData->nDialogHeight;
+    for (int i = 0; i < PANEL_OPTIONS; i++) {
+        int nRow = i % 4;
+        PanelBox box = {i < 4 ? g : pData->nColumn2X, H - s + nRow * h, 3 * w / 2, h};
+        pLayout->boxOption[i] = box;
+    }
+    PanelBox boxHistory = {W - g - cxSmIcon, H - s + h, cxSmIcon, cySmIcon};
+    PanelBox boxApply = {3 * g + 2 * w, H - s + 4 * h, w, h};
+    PanelBox boxRevert = {4 * g + 3 * w, H - s + 4 * h, w, h};
+    pLayout->boxHistory = boxHistory;
+    pLayout->boxApply = boxApply;
+    pLayout->boxRevert = boxRevert;
+    pLayout->nExpandedHeight = H + 6 * h;
+}
+
+static HWND createPanelButton(const char *pszCaption, DWORD dwStyle, const PanelBox &box,
+                              BOOL bFont) {
+    HWND hButton = createButton(pszCaption, dwStyle, box.x, box.y, box.cx, box.cy);
+    if (hButton != NULL && bFont)
+        SendMessageA(hButton, WM_SETFONT, (WPARAM)dialog_data.hFont, TRUE);
+    return hButton;
+}
+
+static void expandDialog() {
+    int s = GetSystemMetrics(SM_CYSMCAPTION);
+    int cxSmIcon = GetSystemMetrics(SM_CXSMICON);
+    int cySmIcon = GetSystemMetrics(SM_CYSMICON);
+    PanelLayout layout;
+    layoutPanel(&dialog_data, s, cxSmIcon, cySmIcon, &layout);
+    SetWindowPos(dialog_data.hDlg, NULL, 0, 0, dialog_data.nDialogWidth, layout.nExpandedHeight,
+                 SWP_NOMOVE | SWP_NOZORDER);
+
+    DWORD dwFlags = dialog_data.pSettings->dwFlags;
+    for (int i = 0; i < PANEL_OPTIONS; i++) {
+        HWND hBox =
+            createPanelButton(buttonNames[i], WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                              layout.boxOption[i], TRUE);
+        dialog_data.hOptions[i] = hBox;
+        SendMessageA(hBox, BM_SETCHECK, (dwFlags & OptionFlags[i]) ? 1 : 0, 0);
+    }
+
+    // Only the bitmap is drawn; the caption gives the button its mnemonic.
+    dialog_data.hHistory = createPanelButton("&L", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_BITMAP,
+                                             layout.boxHistory, FALSE);
+    dialog_data.hArrowBitmap = LoadBitmapA(NULL, MAKEINTRESOURCEA(OBM_COMBO_ID));
+    if (dialog_data.hHistory != NULL && dialog_data.hArrowBitmap != NULL)
+        SendMessageA(dialog_data.hHistory, BM_SETIMAGE, IMAGE_BITMAP,
+                     (LPARAM)dialog_data.hArrowBitmap);
+
+    dialog_data.hApply = createPanelButton("設定の更新(&A)", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                           layout.boxApply, TRUE);
+    if (dialog_data.hApply != NULL)
+        EnableWindow(dialog_data.hApply, wasOptionChanged);
+    dialog_data.hRevert = createPanelButton("設定を戻す(&D)", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                            layout.boxRevert, TRUE);
+    if (dialog_data.hRevert != NULL)
+        EnableWindow(dialog_data.hRevert, wasOptionChanged);
+}
+
+static void destroyControl(HWND *phControl) {
+    if (*phControl != NULL)
+        DestroyWindow(*phControl);
+    *phControl = NULL;
+}
+
+static void collapseDialog() {
+    for (int i = 0; i < PANEL_OPTIONS; i++)
+        destroyControl(&dialog_data.hOptions[i]);
+    wasOptionChanged = dialog_data.hApply != NULL && IsWindowEnabled(dialog_data.hApply);
+    destroyControl(&dialog_data.hApply);
+    destroyControl(&dialog_data.hRevert);
+    destroyControl(&dialog_data.hHistory);
+    if (dialog_data.hArrowBitmap != NULL)
+        DeleteObject(dialog_data.hArrowBitmap);
+    dialog_data.hArrowBitmap = NULL;
+    SetWindowPos(dialog_data.hDlg, NULL, 0, 0, dialog_data.nDialogWidth, dialog_data.nDialogHeight,
+                 SWP_NOMOVE | SWP_NOZORDER);
+}
+
+// A click that no other control claimed: toggles the option of that check box.
+static void On_OptionsClicked(HWND hControl) {
+    if (hControl == NULL)
+        return;
+    int i = 0;
+    while (i < PANEL_OPTIONS && dialog_data.hOptions[i] != hControl)
+        i++;
+    if (i == PANEL_OPTIONS)
+        return;
+    Settings *pSettings = dialog_data.pSettings;
+    // The automatic check box has already flipped its own mark.
+    pSettings->dwFlags ^= OptionFlags[i];
+    EnableWindow(dialog_data.hApply, TRUE);
+    EnableWindow(dialog_data.hRevert, TRUE);
+    // Either way the option went, show the folder it is about.
+    if (OptionFlags[i] == OPT_OPEN_CURRENT) {
+        openCurrent();
+    } else if (OptionFlags[i] == OPT_OPEN_HISTORY) {
+        Str *pstrNewest = &pSettings->tstrPath[0];
+        if (pstrNewest->length != 0 && pstrNewest->buffer[0] != '\0')
+            SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)pstrNewest->buffer);
+        else
+            openCurrent();
+    }
+}
 
 // ---------------------------------------------------------------- jump menu
 
-static void openRecent() {}
+#define JUMP_FIRST_ID  40001
+#define JUMP_FOLDERS   25
+#define JUMP_MAIN_LAST 15 // table indexes above this go into the "共通" submenu
+#define JUMP_MENU_FLAGS                                                                            \
+    (TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD)
+// The item record without its trailing bitmap field: 44 bytes in the 32-bit
+// build, which every version of the menu functions accepts.
+#define MENUITEMINFO_SIZE ((UINT)offsetof(MENUITEMINFOA, hbmpItem))
+
+// Special folders in menu order; the first index at which a folder turns up
+// is where it is listed.
+static const int csidlFolders[JUMP_FOLDERS] = {
+    CSIDL_LOCAL_APPDATA,
+    CSIDL_WINDOWS,
+    CSIDL_SYSTEM,
+    CSIDL_PROGRAM_FILES,
+    CSIDL_DESKTOPDIRECTORY,
+    CSIDL_FAVORITES,
+    CSIDL_PERSONAL,
+    CSIDL_PROGRAMS,
+    CSIDL_RECENT,
+    CSIDL_SENDTO,
+    CSIDL_STARTMENU,
+    CSIDL_STARTUP,
+    CSIDL_TEMPLATES,
+    CSIDL_MYMUSIC,
+    CSIDL_ALTSTARTUP,
+    CSIDL_APPDATA,
+    CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_ALTSTARTUP,
+    CSIDL_COMMON_FAVORITES,
+    CSIDL_COMMON_PROGRAMS,
+    CSIDL_COMMON_STARTMENU,
+    CSIDL_COMMON_STARTUP,
+    CSIDL_COMMON_DOCUMENTS,
+    CSIDL_COMMON_TEMPLATES,
+    CSIDL_COMMON_APPDATA,
+};
+
+typedef DWORD_PTR(WINAPI *SHGetFileInfoProc)(LPCSTR, DWORD, SHFILEINFOA *, UINT, UINT);
+
+// Appends a string item whose data word is the path that choosing it selects.
+static void appendJumpItem(HMENU hMenu, const char *pszText, const char *pszPath, UINT uId,
+                           HMENU hSubMenu) {
+    MENUITEMINFOA mii = {};
+    mii.cbSize = MENUITEMINFO_SIZE;
+    mii.fMask = MIIM_ID | MIIM_TYPE | MIIM_DATA | (hSubMenu != NULL ? MIIM_SUBMENU : 0);
+    mii.fType = MFT_STRING;
+    mii.wID = uId;
+    mii.hSubMenu = hSubMenu;
+    mii.dwItemData = (ULONG_PTR)pszPath;
+    mii.dwTypeData = (LPSTR)pszText;
+    InsertMenuItemA(hMenu, GetMenuItemCount(hMenu), TRUE, &mii);
+}
+
+static void appendSeparator(HMENU hMenu) {
+    MENUITEMINFOA mii = {};
+    mii.cbSize = MENUITEMINFO_SIZE;
+    mii.fMask = MIIM_TYPE;
+    mii.fType = MFT_SEPARATOR;
+    InsertMenuItemA(hMenu, GetMenuItemCount(hMenu), TRUE, &mii);
+}
+
+// Lists the special folders that exist, each once and only with a file-system
+// path, into the main menu and the "共通" submenu. Every id list is freed here.
+static void appendSpecialFolders(HMENU hMenu, HMENU hSubMenu, UINT uFirstId,
+                                 SHGetFileInfoProc pfnGetFileInfo, Str *tstrFolders) {
+    IMalloc *pMalloc = NULL;
+    if (FAILED(SHGetMalloc(&pMalloc)) || pMalloc == NULL)
+        return;
+    IShellFolder *pDesktop = NULL;
+    if (SUCCEEDED(SHGetDesktopFolder(&pDesktop)) && pDesktop != NULL) {
+        LPITEMIDLIST tpidl[JUMP_FOLDERS] = {};
+        for (int t = 0; t < JUMP_FOLDERS; t++) {
+            Str *pstrPath = &tstrFolders[t];
+            if (resize(pstrPath, MAX_PATH) == NULL)
+                continue;
+            LPITEMIDLIST pidl = NULL;
+            if (FAILED(SHGetSpecialFolderLocation(dialog_data.hDlg, csidlFolders[t], &pidl)) ||
+                pidl == NULL)
+                continue;
+            BOOL bSeen = FALSE;
+            for (int k = 0; k < t && !bSeen; k++) {
+                if (tpidl[k] != NULL && pDesktop->CompareIDs(0, tpidl[k], pidl) == 0)
+                    bSeen = TRUE;
+            }
+            if (bSeen) {
+                pMalloc->Free(pidl);
+                continue;
+            }
+            // A virtual folder keeps its slot: a later entry equal to it stays hidden.
+            tpidl[t] = pidl;
+            pstrPath->buffer[0] = '\0';
+            if (!SHGetPathFromIDListA(pidl, pstrPath->buffer))
+                continue;
+            pstrPath->length = (unsigned int)strlen(pstrPath->buffer);
+            SHFILEINFOA sfi = {};
+            const char *pszText = pstrPath->buffer;
+            if (pfnGetFileInfo != NULL &&
+                pfnGetFileInfo((LPCSTR)pidl, 0, &sfi, sizeof(sfi),
+                               SHGFI_PIDL | SHGFI_DISPLAYNAME) != 0 &&
+                sfi.szDisplayName[0] != '\0')
+                pszText = sfi.szDisplayName;
+            appendJumpItem(t <= JUMP_MAIN_LAST ? hMenu : hSubMenu, pszText, pstrPath->buffer,
+                           uFirstId + t, NULL);
+        }
+        pDesktop->Release();
+        for (int t = 0; t < JUMP_FOLDERS; t++) {
+            if (tpidl[t] != NULL)
+                pMalloc->Free(tpidl[t]);
+        }
+    }
+    pMalloc->Release();
+}
+
+// Pops the menu of recent destinations and special folders up under the
+// jump-menu button and selects what the user chose.
+static void openRecent() {
+    Settings *pSettings = dialog_data.pSettings;
+    HMENU hMenu = CreatePopupMenu();
+    if (hMenu == NULL)
+        return;
+    UINT uCount = 0;
+    while (uCount < HISTORY_COUNT && pSettings->tstrPath[uCount].length != 0) {
+        const char *pszPath = pSettings->tstrPath[uCount].buffer;
+        appendJumpItem(hMenu, pszPath, pszPath, JUMP_FIRST_ID + uCount, NULL);
+        uCount++;
+    }
+    appendSeparator(hMenu);
+    HMENU hSubMenu = CreatePopupMenu();
+    appendJumpItem(hMenu, "共通", NULL, JUMP_FIRST_ID + uCount + JUMP_FOLDERS, hSubMenu);
+
+    // Looked up each time: older shells lack the display-name service.
+    HMODULE hShell = LoadLibraryA("shell32.dll");
+    SHGetFileInfoProc pfnGetFileInfo = NULL;
+    if (hShell != NULL)
+        pfnGetFileInfo = reinterpret_cast<SHGetFileInfoProc>(
+            reinterpret_cast<void (*)(void)>(GetProcAddress(hShell, "SHGetFileInfoA")));
+    Str tstrFolders[JUMP_FOLDERS] = {};
+    appendSpecialFolders(hMenu, hSubMenu, JUMP_FIRST_ID + uCount, pfnGetFileInfo, tstrFolders);
+
+    RECT rcButton = {};
+    GetWindowRect(dialog_data.hHistory, &rcButton);
+    UINT uId = (UINT)TrackPopupMenu(hMenu, JUMP_MENU_FLAGS, rcButton.left, rcButton.bottom, 0,
+                                    dialog_data.hDlg, NULL);
+    if (uId != 0) {
+        MENUITEMINFOA mii = {};
+        mii.cbSize = MENUITEMINFO_SIZE;
+        mii.fMask = MIIM_DATA;
+        if (GetMenuItemInfoA(hMenu, uId, FALSE, &mii) && mii.dwItemData != 0)
+            SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)mii.dwItemData);
+    }
+
+    if (hSubMenu != NULL)
+        DestroyMenu(hSubMenu);
+    DestroyMenu(hMenu);
+    if (hShell != NULL)
+        FreeLibrary(hShell);
+    // Last: the chosen entry's data may point into one of these.
+    for (int t = 0; t < JUMP_FOLDERS; t++)
+        freeStr(&tstrFolders[t]);
+}
 
 // ---------------------------------------------------------------- folder creation and renaming
 
-static void mkDir() {}
+static const unsigned char szForbidden[] = ":/\"|<>\\";
 
-static void renDir() {}
+// The folder-name dialog (template 101). Its controls are found by class and
+// template text; one dialog at a time, so its state can be static.
+static Str *pstrDirName;
+static HWND hEdit;
+static HWND hOK;
+static HWND hCancel;
+
+static BOOL hasForbidden(const char *pszName) {
+    return _mbspbrk((const unsigned char *)pszName, szForbidden) != NULL;
+}
+
+static void warn(HWND hOwner, const char *pszText) {
+    MessageBoxA(hOwner, pszText, APP_TITLE, MB_ICONWARNING | MB_OK);
+}
+
+static INT_PTR On_InitFolderName(HWND hwnd, Str *pstrName) {
+    pstrDirName = pstrName;
+    hOK = FindWindowExA(hwnd, NULL, "BUTTON", "&OK");
+    hCancel = FindWindowExA(hwnd, NULL, "BUTTON", "&Cancel");
+    SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM) "キャンセル(&C)");
+    SendMessageA(hwnd, WM_SETTEXT, 0, (LPARAM) "フォルダ名の指定");
+    HWND hLabel = FindWindowExA(hwnd, NULL, "STATIC", "Folder Name");
+    SendMessageA(hLabel, WM_SETTEXT, 0, (LPARAM) "フォルダ名を指定してください");
+    hEdit = FindWindowExA(hwnd, NULL, "EDIT", NULL);
+    SetFocus(hEdit);
+    // Raises EN_CHANGE, which enables OK for a preset name.
+    SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)(pstrName->buffer != NULL ? pstrName->buffer : ""));
+    return FALSE;
+}
+
+static INT_PTR On_FolderNameOK(HWND hwnd) {
+    int nLength = GetWindowTextLengthA(hEdit);
+    if (resize(pstrDirName, (unsigned int)nLength + 1) == NULL) {
+        EndDialog(hwnd, IDCANCEL);
+        return TRUE;
+    }
+    GetWindowTextA(hEdit, pstrDirName->buffer, (int)pstrDirName->capacity);
+    pstrDirName->length = (unsigned int)strlen(pstrDirName->buffer);
+    if (hasForbidden(pstrDirName->buffer))
+        warn(hwnd, "フォルダ名に :/\"|<>\\の文字を含むことはできません。");
+    else
+        EndDialog(hwnd, IDOK);
+    return TRUE;
+}
+
+static INT_PTR On_FolderNameCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+    switch (HIWORD(wParam)) {
+    case BN_CLICKED:
+        if (LOWORD(wParam) == IDOK)
+            return On_FolderNameOK(hwnd);
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(hwnd, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    case EN_CHANGE:
+        EnableWindow(hOK, GetWindowTextLengthA((HWND)lParam) != 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        return On_InitFolderName(hwnd, (Str *)lParam);
+    case WM_COMMAND:
+        return On_FolderNameCommand(hwnd, wParam, lParam);
+    default:
+        return FALSE;
+    }
+}
+
+// Asks for a folder name, preset with pstrName's text. TRUE when a usable
+// name was given (the dialog also checks, but a name that slipped past it
+// must never reach the file system).
+static BOOL askFolderName(Str *pstrName) {
+    INT_PTR nResult =
+        DialogBoxParamA(dialog_data.pSettings->hInstance, MAKEINTRESOURCEA(IDD_FOLDERNAME),
+                        dialog_data.hDlg, DialogProc, (LPARAM)pstrName);
+    return nResult == IDOK && pstrName->buffer != NULL && pstrName->buffer[0] != '\0' &&
+           !hasForbidden(pstrName->buffer);
+}
+
+// Warns when something of that name is there already.
+static BOOL isTaken(const char *pszPath) {
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(pszPath, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return FALSE;
+    FindClose(hFind);
+    warn(dialog_data.hDlg, "指定の名前のフォルダが既に存在するため、操作に失敗しました。");
+    return TRUE;
+}
+
+// Makes the tree read hItem's children afresh and selects the new path. The
+// path is taken before the collapse: collapsing a node that holds the selected
+// item moves the selection to the node, and the selection callback would
+// overwrite szSelected with the parent's path.
+static void refreshNodes(HWND hTree, HTREEITEM hItem) {
+    char szTarget[SELECTED_SIZE];
+    strcpy(szTarget, dialog_data.szSelected);
+    SendMessageA(hTree, TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, (LPARAM)hItem);
+    TVITEMA item = {};
+    item.mask = TVIF_STATE | TVIF_CHILDREN;
+    item.hItem = hItem;
+    item.state = 0;
+    item.stateMask = TVIS_EXPANDEDONCE;
+    item.cChildren = 1;
+    SendMessageA(hTree, TVM_SETITEMA, 0, (LPARAM)&item);
+    SendMessageA(hTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)hItem);
+    SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)szTarget);
+}
+
+static HWND findTree() {
+    return FindWindowExA(dialog_data.hDlg, NULL, "SysTreeView32", NULL);
+}
+
+// Creates a subfolder of the selected folder.
+static void mkDir() {
+    if (dialog_data.szSelected[0] == '\0')
+        return;
+    Str strName = {};
+    Str strPath = {};
+    assignStr(&strName, "");
+    if (askFolderName(&strName)) {
+        assignStr(&strPath, dialog_data.szSelected);
+        // The last character, not byte: a trailing 表 ends in 0x5C.
+        unsigned char *pSep = _mbsrchr((unsigned char *)strPath.buffer, '\\');
+        if (pSep == NULL || pSep[1] != '\0')
+            appendStr(&strPath, "\\");
+        appendStr(&strPath, strName.buffer);
+        if (strPath.buffer != NULL && !isTaken(strPath.buffer) &&
+            CreateDirectoryA(strPath.buffer, NULL)) {
+            strcpy(dialog_data.szSelected, strPath.buffer);
+            HWND hTree = findTree();
+            HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+            refreshNodes(hTree, hItem);
+        }
+    }
+    freeStr(&strName);
+    freeStr(&strPath);
+}
+
+// Renames the selected folder within its parent.
+static void renDir() {
+    if (dialog_data.szSelected[0] == '\0')
+        return;
+    unsigned char *pSep = _mbsrchr((unsigned char *)dialog_data.szSelected, '\\');
+    // A drive root has no name of its own to change.
+    if (pSep == NULL || pSep[1] == '\0')
+        return;
+    Str strName = {};
+    Str strPath = {};
+    assignStr(&strName, (const char *)pSep + 1);
+    if (askFolderName(&strName)) {
+        unsigned char chAfter = pSep[1];
+        pSep[1] = '\0';
+        assignStr(&strPath, dialog_data.szSelected);
+        pSep[1] = chAfter;
+        appendStr(&strPath, strName.buffer);
+        if (strPath.buffer != NULL && !isTaken(strPath.buffer) &&
+            MoveFileA(dialog_data.szSelected, strPath.buffer)) {
+            strcpy(dialog_data.szSelected, strPath.buffer);
+            HWND hTree = findTree();
+            HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+            hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)hItem);
+            refreshNodes(hTree, hItem);
+        }
+    }
+    freeStr(&strName);
+    freeStr(&strPath);
+}
 
 // ---------------------------------------------------------------- set-up and layout
 
@@ -271,10 +745,6 @@ static void On_ApplyClicked() {
     EnableWindow(dialog_data.hApply, FALSE);
     EnableWindow(dialog_data.hRevert, FALSE);
 }
-
-static const DWORD OptionFlags[8] = {OPT_NOTIFY,      OPT_SILENT_OVERWRITE, OPT_NO_OVERWRITE,
-                                     OPT_OPEN_FOLDER, OPT_OPEN_CURRENT,     OPT_OPEN_HISTORY,
-                                     OPT_NO_CONFIRM,  OPT_CLEAR_READONLY};
 
 static void On_RevertClicked() {
     reloadOption(dialog_data.pSettings);

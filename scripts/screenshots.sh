@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Takes the pictures docs/panel.png (the chooser with its options panel open)
+# and docs/jump-menu.png (the jump menu under it) under Xvfb. The chooser is
+# driven by a disabled test of test_tools.exe, which says through marker files
+# in the prefix when each picture is ready and where it lies on the screen.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+"$here/setup.sh" >/dev/null
+source "$here/wine-env.sh"
+cd "$PORTERLY_ROOT"
+[ -f build/win64/CMakeCache.txt ] || cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target test_tools >/dev/null
+"$here/prepare-prefix.sh"
+source "$here/xvfb.sh"
+porterly_start_xvfb
+cleanup() {
+    "$WINESERVER" -k 2>/dev/null || true
+    [ -n "${PORTERLY_XVFB_PID:-}" ] && kill "$PORTERLY_XVFB_PID" 2>/dev/null
+    true
+}
+trap cleanup EXIT
+"$WINESERVER" -p
+"$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+shots="$WINEPREFIX/drive_c/porterly-shots"
+rm -rf "$shots"
+"$WINE" build/win64/test_tools.exe --gtest_also_run_disabled_tests \
+    --gtest_filter=Screenshots.DISABLED_PanelAndJumpMenu </dev/null >build/screenshots.log 2>&1 &
+runner=$!
+mkdir -p docs
+for name in panel jump-menu; do
+    for _ in $(seq 1 300); do
+        [ -s "$shots/$name.ready" ] && break
+        sleep 0.1
+    done
+    read -r x y w h <"$shots/$name.ready" || true # no newline at its end
+    import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "docs/$name.png"
+    touch "$shots/$name.done"
+    echo "docs/$name.png"
+done
+wait "$runner"
