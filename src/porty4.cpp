@@ -24,7 +24,8 @@ static const char szNoFiles[] = "操作すべきファイルが指定されて�
 static const char szStringError[] = "文字列操作に失敗しました。処理を中断します。";
 static const char szCopyPrompt[] =
     "%sに次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n%s";
-static const char szMovePrompt[] = "%sに次のファイル・フォルダを移動します。よろしいですか\r\n\r\n%s";
+static const char szMovePrompt[] =
+    "%sに次のファイル・フォルダを移動します。よろしいですか\r\n\r\n%s";
 static const char szCopyFailed[] = "コピーに失敗しました。";
 static const char szMoveFailed[] = "移動に失敗しました。";
 static const char szCopyDone[] = "コピーに成功しました。";
@@ -51,8 +52,7 @@ struct ConfirmParam {
 static void readHistoryValue(HKEY hKey, const char *szName, Str *pstr) {
     DWORD dwType = 0;
     DWORD cb = pstr->capacity;
-    LONG rc =
-        RegQueryValueExA(hKey, szName, NULL, &dwType, (LPBYTE)pstr->buffer, &cb);
+    LONG rc = RegQueryValueExA(hKey, szName, NULL, &dwType, (LPBYTE)pstr->buffer, &cb);
     pstr->length = 0;
     if (rc != ERROR_SUCCESS || (dwType != REG_SZ && dwType != REG_EXPAND_SZ) || cb == 0 ||
         cb > pstr->capacity) {
@@ -85,9 +85,9 @@ static LONG readFlags(HKEY hKey, DWORD *pdwFlags) {
 
 LONG readReg(Settings *pSettings) {
     pSettings->dwFlags = 0;
-    LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, szRegKey, 0, (LPSTR) "", REG_OPTION_NON_VOLATILE,
-                              KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_NOTIFY, NULL,
-                              &pSettings->hKey, NULL);
+    LONG rc =
+        RegCreateKeyExA(HKEY_CURRENT_USER, szRegKey, 0, (LPSTR) "", REG_OPTION_NON_VOLATILE,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_NOTIFY, NULL, &pSettings->hKey, NULL);
     if (rc != ERROR_SUCCESS)
         return rc;
     readFlags(pSettings->hKey, &pSettings->dwFlags);
@@ -158,8 +158,8 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
         EndDialog(hDlg, 3);
         return TRUE;
     }
-    int n = sprintf(strText.buffer, pParam->pszFormat, pstrDest->buffer ? pstrDest->buffer : "",
-                    "");
+    int n =
+        sprintf(strText.buffer, pParam->pszFormat, pstrDest->buffer ? pstrDest->buffer : "", "");
     char *p = strText.buffer + n;
     for (unsigned int i = 0; i < cbList; i++) {
         if (pstrFiles->buffer[i] == '\n')
@@ -214,27 +214,33 @@ static void clearReadOnly(const char *pszPath, DWORD dwAttr) {
     SetFileAttributesA(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
 }
 
-// Clears the read-only bit of everything inside a folder, and of the folder
-// itself through its "." entry.
+// Builds folder + "\" + name; false when the string could not be built whole,
+// so that a cut path never names some other entry.
+static bool joinPath(Str *pstr, const char *pszFolder, const char *pszName) {
+    assignStr(pstr, pszFolder);
+    appendStr(pstr, "\\");
+    appendStr(pstr, pszName);
+    return pstr->buffer != NULL && pstr->length == strlen(pszFolder) + 1 + strlen(pszName);
+}
+
+// Clears the read-only bit of everything inside a folder, at every depth, and
+// of the folder itself through its "." entry.
 static void ChangeSubItemAttr(const char *pszFolder) {
     Str strPattern = {};
     Str strPath = {};
-    assignStr(&strPattern, pszFolder);
-    appendStr(&strPattern, "\\*.*");
     WIN32_FIND_DATAA fd;
-    HANDLE hFind =
-        strPattern.buffer ? FindFirstFileA(strPattern.buffer, &fd) : INVALID_HANDLE_VALUE;
+    HANDLE hFind = INVALID_HANDLE_VALUE;
+    if (joinPath(&strPattern, pszFolder, "*.*"))
+        hFind = FindFirstFileA(strPattern.buffer, &fd);
     if (hFind != INVALID_HANDLE_VALUE) {
         do {
-            assignStr(&strPath, pszFolder);
-            appendStr(&strPath, "\\");
-            appendStr(&strPath, fd.cFileName);
-            if (strPath.buffer == NULL)
+            if (!joinPath(&strPath, pszFolder, fd.cFileName))
                 continue;
-            bool bDot = _mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)".") == 0;
+            const unsigned char *pszName = (const unsigned char *)fd.cFileName;
+            bool bDot = _mbscmp(pszName, (const unsigned char *)".") == 0;
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bDot)
                 clearReadOnly(strPath.buffer, fd.dwFileAttributes);
-            else if (_mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)"..") != 0)
+            else if (_mbscmp(pszName, (const unsigned char *)"..") != 0)
                 ChangeSubItemAttr(strPath.buffer);
         } while (FindNextFileA(hFind, &fd));
         FindClose(hFind);
@@ -244,14 +250,17 @@ static void ChangeSubItemAttr(const char *pszFolder) {
 }
 
 // Clears the read-only bits of the transferred items, found by their last
-// component in the current directory (the destination).
+// component in the current directory (the destination). A name the transfer
+// gave another name on a collision is not followed: the entry with the
+// source's name is the one cleared.
 static void ChangeFileAttr(const char *pszList) {
     for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
         const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
         const char *pszName = pszSep ? pszSep + 1 : pszItem;
         if (*pszName == '\0')
-            continue;
+            continue; // a drive root
         DWORD dwAttr = GetFileAttributesA(pszName);
+        // A name that cannot be read has every bit set: the walk then finds nothing.
         if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
             ChangeSubItemAttr(pszName);
         else
