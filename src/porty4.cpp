@@ -214,28 +214,33 @@ static void clearReadOnly(const char *pszPath, DWORD dwAttr) {
     SetFileAttributesA(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
 }
 
-// Clears the read-only bit of everything inside a folder, and of the folder
-// itself through its "." entry.
+// Builds folder + "\" + name; false when the string could not be built whole,
+// so that a cut path never names some other entry.
+static bool joinPath(Str *pstr, const char *pszFolder, const char *pszName) {
+    assignStr(pstr, pszFolder);
+    appendStr(pstr, "\\");
+    appendStr(pstr, pszName);
+    return pstr->buffer != NULL && pstr->length == strlen(pszFolder) + 1 + strlen(pszName);
+}
+
+// Clears the read-only bit of everything inside a folder, at every depth, and
+// of the folder itself through its "." entry.
 static void ChangeSubItemAttr(const char *pszFolder) {
     Str strPattern = {};
     Str strPath = {};
-    assignStr(&strPattern, pszFolder);
-    appendStr(&strPattern, "\\*.*");
     WIN32_FIND_DATAA fd;
-    HANDLE hFind =
-        strPattern.buffer ? FindFirstFileA(strPattern.buffer, &fd) : INVALID_HANDLE_VALUE;
+    HANDLE hFind = INVALID_HANDLE_VALUE;
+    if (joinPath(&strPattern, pszFolder, "*.*"))
+        hFind = FindFirstFileA(strPattern.buffer, &fd);
     if (hFind != INVALID_HANDLE_VALUE) {
         do {
-            assignStr(&strPath, pszFolder);
-            appendStr(&strPath, "\\");
-            appendStr(&strPath, fd.cFileName);
-            if (strPath.buffer == NULL)
+            if (!joinPath(&strPath, pszFolder, fd.cFileName))
                 continue;
-            bool bDot =
-                _mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)".") == 0;
+            const unsigned char *pszName = (const unsigned char *)fd.cFileName;
+            bool bDot = _mbscmp(pszName, (const unsigned char *)".") == 0;
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bDot)
                 clearReadOnly(strPath.buffer, fd.dwFileAttributes);
-            else if (_mbscmp((const unsigned char *)fd.cFileName, (const unsigned char *)"..") != 0)
+            else if (_mbscmp(pszName, (const unsigned char *)"..") != 0)
                 ChangeSubItemAttr(strPath.buffer);
         } while (FindNextFileA(hFind, &fd));
         FindClose(hFind);
@@ -245,14 +250,17 @@ static void ChangeSubItemAttr(const char *pszFolder) {
 }
 
 // Clears the read-only bits of the transferred items, found by their last
-// component in the current directory (the destination).
+// component in the current directory (the destination). A name the transfer
+// gave another name on a collision is not followed: the entry with the
+// source's name is the one cleared.
 static void ChangeFileAttr(const char *pszList) {
     for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
         const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
         const char *pszName = pszSep ? pszSep + 1 : pszItem;
         if (*pszName == '\0')
-            continue;
+            continue; // a drive root
         DWORD dwAttr = GetFileAttributesA(pszName);
+        // A name that cannot be read has every bit set: the walk then finds nothing.
         if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
             ChangeSubItemAttr(pszName);
         else

@@ -102,47 +102,68 @@ int count_sp(const char *psz) {
     return n;
 }
 
-// Appends the components from just after the drive's colon up to the pending
-// mark, as written (the backslash at the mark excluded).
-static void appendAsWritten(Str *pstrList, char *pszColon, char *pszMark) {
-    char ch = *pszMark;
-    *pszMark = '\0';
-    appendStr(pstrList, pszColon + 1);
-    *pszMark = ch;
+// Appends psz; false when the list could not grow (appendStr keeps the old
+// text then), so that a half-built item is never taken for a whole one.
+static bool appendPart(Str *pstrList, const char *psz) {
+    unsigned int before = pstrList->length;
+    appendStr(pstrList, psz);
+    return pstrList->buffer != NULL && pstrList->length == before + strlen(psz);
 }
 
-// Appends the long form of pszPath and a newline to the list. Returns 0, or 1
-// on failure; without the service a failure may leave the item's beginning.
-static int makePathLong(Str *pstrList, char *pszPath, const char *lastName) {
-    if (ptrGetLongPathName != NULL) {
-        DWORD room = pstrList->capacity - pstrList->length;
-        DWORD n = ptrGetLongPathName(pszPath, pstrList->buffer + pstrList->length, room);
-        if (n == 0)
-            return 1;
-        if (n > room) {
-            if (resize(pstrList, pstrList->length + n + 1) == NULL)
-                return 1;
-            DWORD m = ptrGetLongPathName(pszPath, pstrList->buffer + pstrList->length, n);
-            if (m == 0 || m >= pstrList->capacity - pstrList->length)
-                return 1;
-        }
-        pstrList->length = (unsigned int)strlen(pstrList->buffer);
-        appendStr(pstrList, "\n");
-        return 0;
-    }
+// Appends the path as written from just after the drive's colon up to the
+// pending mark (the backslash at the mark excluded).
+static bool appendAsWritten(Str *pstrList, char *pszColon, char *pszMark) {
+    char ch = *pszMark;
+    *pszMark = '\0';
+    bool bOk = appendPart(pstrList, pszColon + 1);
+    *pszMark = ch;
+    return bOk;
+}
 
-    // No service: look up each directory component and take its long name.
+// The long form through the platform's service, written straight into the
+// list's free room; one exact reservation when the room is too small.
+static int makePathLongByService(Str *pstrList, char *pszPath) {
+    unsigned int length = pstrList->length;
+    DWORD room = pstrList->capacity - length;
+    DWORD n = ptrGetLongPathName(pszPath, pstrList->buffer + length, room);
+    if (n == 0)
+        return 1;
+    if (n > room) {
+        if (resize(pstrList, length + n + 1) == NULL)
+            return 1;
+        DWORD m = ptrGetLongPathName(pszPath, pstrList->buffer + length, n);
+        if (m == 0 || m >= pstrList->capacity - length)
+            return 1;
+    }
+    pstrList->length = (unsigned int)strlen(pstrList->buffer);
+    if (!appendPart(pstrList, "\n")) {
+        pstrList->buffer[length] = '\0';
+        pstrList->length = length;
+        return 1;
+    }
+    return 0;
+}
+
+// The long form without the service: each directory component is looked up
+// and replaced by the name the file system reports. Leading components that
+// cannot be looked up stay as written; once one was converted, a failed
+// lookup fails the item and leaves its beginning in the list.
+static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName) {
     char *pszColon = (char *)_mbschr((unsigned char *)pszPath, ':');
     if (pszColon == NULL)
         return 1;
     char chAfter = pszColon[1];
     pszColon[1] = '\0';
-    appendStr(pstrList, pszPath);
+    bool bOk = appendPart(pstrList, pszPath);
     pszColon[1] = chAfter;
+    if (!bOk)
+        return 1;
     char *pszSep = (char *)_mbschr((unsigned char *)pszColon, '\\');
     if (pszSep == NULL)
         return 1;
-    char *pszMark = NULL;
+    // A drive-relative path (C:dir\...) keeps the text before its first
+    // backslash: it starts out pending, as if its lookup had failed.
+    char *pszMark = pszSep != pszColon + 1 ? pszSep : NULL;
     bool bConverted = false;
     for (;;) {
         char *pszNext = (char *)_mbschr((unsigned char *)pszSep + 1, '\\');
@@ -155,11 +176,12 @@ static int makePathLong(Str *pstrList, char *pszPath, const char *lastName) {
         if (hFind != INVALID_HANDLE_VALUE) {
             FindClose(hFind);
             if (pszMark != NULL) {
-                appendAsWritten(pstrList, pszColon, pszMark);
+                if (!appendAsWritten(pstrList, pszColon, pszMark))
+                    return 1;
                 pszMark = NULL;
             }
-            appendStr(pstrList, "\\");
-            appendStr(pstrList, fd.cFileName);
+            if (!appendPart(pstrList, "\\") || !appendPart(pstrList, fd.cFileName))
+                return 1;
             bConverted = true;
         } else if (bConverted) {
             return 1;
@@ -168,12 +190,21 @@ static int makePathLong(Str *pstrList, char *pszPath, const char *lastName) {
         }
         pszSep = pszNext;
     }
-    if (pszMark != NULL)
-        appendAsWritten(pstrList, pszColon, pszMark);
-    appendStr(pstrList, "\\");
-    appendStr(pstrList, lastName);
-    appendStr(pstrList, "\n");
+    if (pszMark != NULL && !appendAsWritten(pstrList, pszColon, pszMark))
+        return 1;
+    if (!appendPart(pstrList, "\\") || !appendPart(pstrList, lastName) ||
+        !appendPart(pstrList, "\n"))
+        return 1;
     return 0;
+}
+
+// Appends the long form of pszPath and a newline to the list; lastName is the
+// long name of the path's last component as the caller's lookup found it.
+// Returns 0, or 1 on failure (see the two roads for what is left behind).
+static int makePathLong(Str *pstrList, char *pszPath, const char *lastName) {
+    if (ptrGetLongPathName != NULL)
+        return makePathLongByService(pstrList, pszPath);
+    return makePathLongByWalk(pstrList, pszPath, lastName);
 }
 
 // Looks pszPath up; on success copies the found entry's long name to pszName.

@@ -194,8 +194,12 @@ static BOOL CALLBACK findTopLevel(HWND hwnd, LPARAM lParam) {
         if (pid != args->processId)
             return TRUE;
     }
-    char text[256] = "";
-    GetWindowTextA(hwnd, text, sizeof(text));
+    // InternalGetWindowText sends no message: a window of this process whose
+    // thread is busy cannot block the search.
+    WCHAR wText[256] = L"";
+    InternalGetWindowText(hwnd, wText, 256);
+    char text[512] = "";
+    WideCharToMultiByte(CP_ACP, 0, wText, -1, text, sizeof(text), NULL, NULL);
     if (strcmp(text, args->caption) != 0)
         return TRUE;
     bool match = false;
