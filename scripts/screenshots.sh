@@ -10,17 +10,8 @@ source "$here/wine-env.sh"
 cd "$PORTERLY_ROOT"
 [ -f build/win64/CMakeCache.txt ] || cmake --preset win64 >/dev/null
 cmake --build --preset win64 --target test_tools >/dev/null
-"$here/prepare-prefix.sh"
 source "$here/xvfb.sh"
-porterly_start_xvfb
-cleanup() {
-    "$WINESERVER" -k 2>/dev/null || true
-    [ -n "${PORTERLY_XVFB_PID:-}" ] && kill "$PORTERLY_XVFB_PID" 2>/dev/null
-    true
-}
-trap cleanup EXIT
-"$WINESERVER" -p
-"$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+porterly_start_session
 
 shots="$WINEPREFIX/drive_c/porterly-shots"
 rm -rf "$shots"

@@ -18,3 +18,21 @@ porterly_start_xvfb() {
     echo "Xvfb did not start on $DISPLAY" >&2
     return 1
 }
+
+# Prepares the prefix, a screen and one persistent wineserver for a batch of
+# Wine processes (tests, pictures), all stopped when the calling script exits.
+porterly_start_session() {
+    "$here/prepare-prefix.sh"
+    porterly_start_xvfb
+    trap porterly_stop_session EXIT
+    # One persistent wineserver makes each process start in a fraction of a
+    # second; the first call's helpers must not hold the caller's pipes open.
+    "$WINESERVER" -p
+    "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+porterly_stop_session() {
+    "$WINESERVER" -k 2>/dev/null || true
+    [ -n "${PORTERLY_XVFB_PID:-}" ] && kill "$PORTERLY_XVFB_PID" 2>/dev/null
+    true
+}

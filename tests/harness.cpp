@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static const char szTitle[] = "Porterly ver.4.63.00";
@@ -280,26 +281,39 @@ static std::string treeSelectionText(HWND hTree, DWORD pid) {
     return buf;
 }
 
+static void sendSelection(HWND hChooser, DWORD pid, const std::string &path) {
+    if (pid == GetCurrentProcessId()) {
+        SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)path.c_str());
+        return;
+    }
+    HANDLE hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    if (hProcess == NULL)
+        return;
+    void *remote =
+        VirtualAllocEx(hProcess, NULL, path.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    WriteProcessMemory(hProcess, remote, path.c_str(), path.size() + 1, NULL);
+    SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)remote);
+    VirtualFreeEx(hProcess, remote, 0, MEM_RELEASE);
+    CloseHandle(hProcess);
+}
+
 bool selectFolder(HWND hChooser, const std::string &path) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hChooser, &pid);
     HWND hTree = FindWindowExA(hChooser, NULL, "SysTreeView32", NULL);
     std::string before = treeSelectionText(hTree, pid);
-    if (pid == GetCurrentProcessId()) {
-        SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)path.c_str());
-    } else {
-        HANDLE hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
-        if (hProcess == NULL)
-            return false;
-        void *remote = VirtualAllocEx(hProcess, NULL, path.size() + 1, MEM_COMMIT | MEM_RESERVE,
-                                      PAGE_READWRITE);
-        WriteProcessMemory(hProcess, remote, path.c_str(), path.size() + 1, NULL);
-        SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)remote);
-        VirtualFreeEx(hProcess, remote, 0, MEM_RELEASE);
-        CloseHandle(hProcess);
+    std::string name = path.substr(path.rfind('\\') + 1);
+    // Now and then Wine's browser misses a folder made just before (its shell
+    // folder has not seen it yet); a second request a moment later finds it.
+    for (int attempt = 0; attempt < 5; attempt++) {
+        if (attempt > 0)
+            Sleep(200);
+        sendSelection(hChooser, pid, path);
+        std::string after = treeSelectionText(hTree, pid);
+        if (after != before || after == name)
+            return true;
     }
-    std::string after = treeSelectionText(hTree, pid);
-    return after != before || after == path.substr(path.rfind('\\') + 1);
+    return false;
 }
 
 HWND chooserCopy(HWND hChooser) {
@@ -426,3 +440,56 @@ std::vector<std::string> listItems(const std::string &list) {
     }
     return items;
 }
+
+// ---------------------------------------------------------------- watchdog
+// Under ctest every test runs in a process of its own. When
+// PORTERLY_TEST_WATCHDOG gives seconds, a test still running after them lists
+// this process's windows (what the UI was waiting for) and ends the process,
+// so a hang reports itself instead of sitting out ctest's time-out.
+
+static BOOL CALLBACK dumpChild(HWND hwnd, LPARAM lParam) {
+    WCHAR wText[128] = L"";
+    InternalGetWindowText(hwnd, wText, 128);
+    char text[256] = "", cls[64] = "";
+    WideCharToMultiByte(CP_ACP, 0, wText, -1, text, sizeof(text), NULL, NULL);
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    fprintf(stderr, "%s%p %s \"%s\"%s%s\n", (const char *)lParam, (void *)hwnd, cls, text,
+            IsWindowVisible(hwnd) ? "" : " hidden", IsWindowEnabled(hwnd) ? "" : " disabled");
+    return TRUE;
+}
+
+static BOOL CALLBACK dumpTopLevel(HWND hwnd, LPARAM) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != GetCurrentProcessId())
+        return TRUE;
+    dumpChild(hwnd, (LPARAM) "  ");
+    EnumChildWindows(hwnd, dumpChild, (LPARAM) "      ");
+    return TRUE;
+}
+
+static DWORD WINAPI watchdog(LPVOID param) {
+    Sleep((DWORD)(UINT_PTR)param * 1000);
+    fprintf(stderr, "watchdog: still running after %u s; windows of this process:\n",
+            (unsigned)(UINT_PTR)param);
+    EnumWindows(dumpTopLevel, 0);
+    fflush(stderr);
+    fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return 0;
+}
+
+static int startWatchdog() {
+    char value[16] = "";
+    if (GetEnvironmentVariableA("PORTERLY_TEST_WATCHDOG", value, sizeof(value)) == 0)
+        return 0;
+    int seconds = atoi(value);
+    if (seconds > 0) {
+        HANDLE h = CreateThread(NULL, 0, watchdog, (LPVOID)(UINT_PTR)seconds, 0, NULL);
+        if (h != NULL)
+            CloseHandle(h);
+    }
+    return seconds;
+}
+
+static const int watchdogSeconds = startWatchdog();
