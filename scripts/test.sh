@@ -26,6 +26,7 @@ source "$here/xvfb.sh"
 porterly_start_session
 
 # Now and then Wine stalls a GUI test for a minute or more (idle CPU, every
-# process waiting; see docs/wine-notes.md): a test that fails or times out is
-# run once more, so only a failure seen twice fails the run.
-ctest --test-dir build/win64 --output-on-failure --timeout 90 --repeat until-pass:2 "$@"
+# process waiting; see docs/wine-notes.md). A hung test ends itself after 45 s
+# listing its windows; a test that fails is run up to twice more, so only a
+# failure seen three times in a row fails the run.
+ctest --test-dir build/win64 --output-on-failure --timeout 90 --repeat until-pass:3 "$@"
