@@ -25,8 +25,7 @@ done
 source "$here/xvfb.sh"
 porterly_start_session
 
-# Now and then Wine stalls a GUI test for a minute or more (idle CPU, every
-# process waiting; see docs/wine-notes.md). A hung test ends itself after 45 s
-# listing its windows; a test that fails is run up to twice more, so only a
-# failure seen three times in a row fails the run.
+# A hung test ends itself after 45 s listing its windows; a test that fails is
+# run up to twice more, so that a rare Wine hang (docs/wine-notes.md) does not
+# fail the run, while a real failure, seen three times in a row, does.
 ctest --test-dir build/win64 --output-on-failure --timeout 90 --repeat until-pass:3 "$@"

@@ -359,7 +359,26 @@ static BOOL CALLBACK closeOwnWindow(HWND hwnd, LPARAM lParam) {
     return TRUE;
 }
 
+// Wine can deadlock when one thread makes its first window-system call while
+// another, holding the loader lock, loads a library that registers window
+// classes: the first waits for the lock, the second for the first's one-time
+// set-up. Doing all of that here, before any second thread, avoids the race.
+void prepareUiThreads() {
+    static bool bDone = false;
+    if (bDone)
+        return;
+    bDone = true;
+    LoadLibraryA("comctl32.dll"); // the browser's tree; its start registers classes
+    LoadLibraryA("shell32.dll");
+    LoadLibraryA("ole32.dll");
+    HWND hwnd = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+    if (hwnd != NULL)
+        DestroyWindow(hwnd);
+    FindWindowA(NULL, "");
+}
+
 UiDriver::UiDriver(std::function<void()> fn) {
+    prepareUiThreads();
     thread = std::thread([this, fn] {
         fn();
         while (!finished) {
@@ -468,11 +487,20 @@ static BOOL CALLBACK dumpTopLevel(HWND hwnd, LPARAM) {
     return TRUE;
 }
 
+static DWORD WINAPI listWindows(LPVOID) {
+    EnumWindows(dumpTopLevel, 0);
+    return 0;
+}
+
 static DWORD WINAPI watchdog(LPVOID param) {
     Sleep((DWORD)(UINT_PTR)param * 1000);
     fprintf(stderr, "watchdog: still running after %u s; windows of this process:\n",
             (unsigned)(UINT_PTR)param);
-    EnumWindows(dumpTopLevel, 0);
+    fflush(stderr);
+    // A deadlock inside the window system would hold the listing too.
+    HANDLE hList = CreateThread(NULL, 0, listWindows, NULL, 0, NULL);
+    if (hList == NULL || WaitForSingleObject(hList, 5000) != WAIT_OBJECT_0)
+        fprintf(stderr, "watchdog: the windows cannot be listed (window system blocked)\n");
     fflush(stderr);
     fflush(stdout);
     TerminateProcess(GetCurrentProcess(), 3);

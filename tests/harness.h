@@ -65,10 +65,17 @@ HWND childButton(HWND hParent, const char *caption);
 // Waits until the window is gone.
 bool waitGone(HWND hwnd, DWORD timeoutMs = 10000);
 
+// Brings the window system and the UI libraries up on the calling thread, so
+// that a driver thread never races the test's thread through their first use.
+void prepareUiThreads();
+
 // Runs a driver on a second thread while the test's thread runs modal UI.
 struct Driver {
     std::thread thread;
-    explicit Driver(std::function<void()> fn) : thread(std::move(fn)) {}
+    explicit Driver(std::function<void()> fn) {
+        prepareUiThreads();
+        thread = std::thread(std::move(fn));
+    }
     ~Driver() {
         if (thread.joinable())
             thread.join();
