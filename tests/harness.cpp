@@ -185,6 +185,16 @@ struct FindArgs {
     HWND found;
 };
 
+// A window's text without sending it a message: a window of this process
+// whose thread is busy cannot block the caller.
+static std::string quietWindowText(HWND hwnd) {
+    WCHAR wText[256] = L"";
+    InternalGetWindowText(hwnd, wText, 256);
+    char text[512] = "";
+    WideCharToMultiByte(CP_ACP, 0, wText, -1, text, sizeof(text), NULL, NULL);
+    return text;
+}
+
 static BOOL CALLBACK findTopLevel(HWND hwnd, LPARAM lParam) {
     FindArgs *args = (FindArgs *)lParam;
     if (!IsWindowVisible(hwnd))
@@ -195,13 +205,7 @@ static BOOL CALLBACK findTopLevel(HWND hwnd, LPARAM lParam) {
         if (pid != args->processId)
             return TRUE;
     }
-    // InternalGetWindowText sends no message: a window of this process whose
-    // thread is busy cannot block the search.
-    WCHAR wText[256] = L"";
-    InternalGetWindowText(hwnd, wText, 256);
-    char text[512] = "";
-    WideCharToMultiByte(CP_ACP, 0, wText, -1, text, sizeof(text), NULL, NULL);
-    if (strcmp(text, args->caption) != 0)
+    if (quietWindowText(hwnd) != args->caption)
         return TRUE;
     bool match = false;
     if (args->kind == 0)
@@ -467,13 +471,11 @@ std::vector<std::string> listItems(const std::string &list) {
 // so a hang reports itself instead of sitting out ctest's time-out.
 
 static BOOL CALLBACK dumpChild(HWND hwnd, LPARAM lParam) {
-    WCHAR wText[128] = L"";
-    InternalGetWindowText(hwnd, wText, 128);
-    char text[256] = "", cls[64] = "";
-    WideCharToMultiByte(CP_ACP, 0, wText, -1, text, sizeof(text), NULL, NULL);
+    char cls[64] = "";
     GetClassNameA(hwnd, cls, sizeof(cls));
-    fprintf(stderr, "%s%p %s \"%s\"%s%s\n", (const char *)lParam, (void *)hwnd, cls, text,
-            IsWindowVisible(hwnd) ? "" : " hidden", IsWindowEnabled(hwnd) ? "" : " disabled");
+    fprintf(stderr, "%s%p %s \"%s\"%s%s\n", (const char *)lParam, (void *)hwnd, cls,
+            quietWindowText(hwnd).c_str(), IsWindowVisible(hwnd) ? "" : " hidden",
+            IsWindowEnabled(hwnd) ? "" : " disabled");
     return TRUE;
 }
 

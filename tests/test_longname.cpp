@@ -54,6 +54,10 @@ static void *countingRealloc(void *p, size_t cb) {
     return realloc(p, cb);
 }
 
+static void *failingRealloc(void *, size_t) {
+    return NULL;
+}
+
 class LongName : public ::testing::Test {
   protected:
     TestDir dir{"longname"};
@@ -177,6 +181,17 @@ TEST_F(LongName, WalkEdgeCases) {
     freeStr(&list);
     EXPECT_EQ(0, expand(&list, "C:\\NOSUCH~9.TXT", "Long Given.txt"));
     EXPECT_EQ("C:\\Long Given.txt\n", textOf(list));
+    freeStr(&list);
+}
+
+// appendStr keeps the old text when it cannot grow: the walk must fail
+// rather than count an item that never reached the list.
+TEST_F(LongName, WalkFailsWhenTheListCannotGrow) {
+    Str list = {};
+    assignStr(&list, "C:\\first\n");
+    pfnStrRealloc = failingRealloc;
+    EXPECT_EQ(1, expand(&list, shortOf(fileLong), "File With Long Name.txt"));
+    EXPECT_EQ("C:\\first\n", textOf(list));
     freeStr(&list);
 }
 

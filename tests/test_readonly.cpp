@@ -133,6 +133,24 @@ TEST(ReadOnlyClearing, RootItemsAndMissingNamesChangeNothing) {
     DeleteFileA(rootFile.c_str());
 }
 
+static void *failingRealloc(void *, size_t) {
+    return NULL;
+}
+
+// When a path cannot be built whole the walk must skip it: the folder's own
+// name left over from a failed join would be walked again without end, or
+// take an entry's attributes.
+TEST(ReadOnlyClearing, PathsThatCannotBeBuiltAreSkipped) {
+    TestDir dest("ro_nogrow");
+    dest.folder("tree");
+    std::string inner = roFile(dest, "tree\\in.txt", FILE_ATTRIBUTE_HIDDEN);
+    pfnStrRealloc = failingRealloc;
+    clearIn(dest.path, {"C:\\from\\tree"});
+    pfnStrRealloc = realloc;
+    EXPECT_TRUE(isReadOnly(inner));
+    EXPECT_FALSE(GetFileAttributesA(dest.at("tree").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
 TEST(ReadOnlyClearing, ShiftJisNamesSplitAtTheRealLastBackslash) {
     // ソ is 0x83 0x5C and 表 is 0x95 0x5C in code page 932.
     TestDir dest("ro_sjis");
