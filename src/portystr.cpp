@@ -5,6 +5,7 @@
 // blanks unquoted on some systems.
 #include "portystr.h"
 #include <malloc.h>
+#include <mbctype.h>
 #include <mbstring.h>
 #include <stdlib.h>
 #include <string.h>
@@ -41,7 +42,11 @@ Str *appendStr(Str *pstr, const char *psz) {
         return NULL;
     if (psz == NULL)
         return pstr;
-    unsigned int n = (unsigned int)strlen(psz);
+    size_t cch = strlen(psz);
+    // A text that would wrap the 32-bit sizes cannot be held: keep the old one.
+    if (cch >= 0xFFFFFFFFu - pstr->length)
+        return pstr;
+    unsigned int n = (unsigned int)cch;
     unsigned int need = pstr->length + n + 1;
     if (pstr->capacity < need) {
         char *p = (char *)pfnStrRealloc(pstr->buffer, need);
@@ -64,6 +69,9 @@ Str *appendStr(Str *pstr, const char *psz) {
 }
 
 Str *resize(Str *pstr, unsigned int n) {
+    // n + 1 would wrap to 0 on the 32-bit build, and realloc(p, 0) frees p.
+    if (n == 0xFFFFFFFFu)
+        return NULL;
     char *p = (char *)pfnStrRealloc(pstr->buffer, (size_t)n + 1);
     if (p == NULL)
         return NULL;
@@ -110,6 +118,11 @@ static bool appendPart(Str *pstrList, const char *psz) {
     return pstrList->buffer != NULL && pstrList->length == before + strlen(psz);
 }
 
+// Results of makePathLong besides 0: the path has no long form to be had, or
+// the list could not grow to hold it.
+#define LONG_FAILED  1
+#define LONG_NO_ROOM 2
+
 // Appends the path as written from just after the drive's colon up to the
 // pending mark (the backslash at the mark excluded).
 static bool appendAsWritten(Str *pstrList, char *pszColon, char *pszMark) {
@@ -127,19 +140,19 @@ static int makePathLongByService(Str *pstrList, char *pszPath) {
     DWORD room = pstrList->capacity - length;
     DWORD n = ptrGetLongPathName(pszPath, pstrList->buffer + length, room);
     if (n == 0)
-        return 1;
+        return LONG_FAILED;
     if (n > room) {
         if (resize(pstrList, length + n + 1) == NULL)
-            return 1;
+            return LONG_NO_ROOM;
         DWORD m = ptrGetLongPathName(pszPath, pstrList->buffer + length, n);
         if (m == 0 || m >= pstrList->capacity - length)
-            return 1;
+            return LONG_FAILED;
     }
     pstrList->length = (unsigned int)strlen(pstrList->buffer);
     if (!appendPart(pstrList, "\n")) {
         pstrList->buffer[length] = '\0';
         pstrList->length = length;
-        return 1;
+        return LONG_NO_ROOM;
     }
     return 0;
 }
@@ -151,16 +164,16 @@ static int makePathLongByService(Str *pstrList, char *pszPath) {
 static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName) {
     char *pszColon = (char *)_mbschr((unsigned char *)pszPath, ':');
     if (pszColon == NULL)
-        return 1;
+        return LONG_FAILED;
     char chAfter = pszColon[1];
     pszColon[1] = '\0';
     bool bOk = appendPart(pstrList, pszPath);
     pszColon[1] = chAfter;
     if (!bOk)
-        return 1;
+        return LONG_NO_ROOM;
     char *pszSep = (char *)_mbschr((unsigned char *)pszColon, '\\');
     if (pszSep == NULL)
-        return 1;
+        return LONG_FAILED;
     // A drive-relative path (C:dir\...) keeps the text before its first
     // backslash: it starts out pending, as if its lookup had failed.
     char *pszMark = pszSep != pszColon + 1 ? pszSep : NULL;
@@ -177,38 +190,97 @@ static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName
             FindClose(hFind);
             if (pszMark != NULL) {
                 if (!appendAsWritten(pstrList, pszColon, pszMark))
-                    return 1;
+                    return LONG_NO_ROOM;
                 pszMark = NULL;
             }
             if (!appendPart(pstrList, "\\") || !appendPart(pstrList, fd.cFileName))
-                return 1;
+                return LONG_NO_ROOM;
             bConverted = true;
         } else if (bConverted) {
-            return 1;
+            return LONG_FAILED;
         } else {
             pszMark = pszNext;
         }
         pszSep = pszNext;
     }
     if (pszMark != NULL && !appendAsWritten(pstrList, pszColon, pszMark))
-        return 1;
+        return LONG_NO_ROOM;
     if (!appendPart(pstrList, "\\") || !appendPart(pstrList, lastName) ||
         !appendPart(pstrList, "\n"))
-        return 1;
+        return LONG_NO_ROOM;
     return 0;
 }
 
 // Appends the long form of pszPath and a newline to the list; lastName is the
 // long name of the path's last component as the caller's lookup found it.
-// Returns 0, or 1 on failure (see the two roads for what is left behind).
+// Returns 0, LONG_FAILED or LONG_NO_ROOM (see the two roads for what a
+// failure leaves behind).
 static int makePathLong(Str *pstrList, char *pszPath, const char *lastName) {
     if (ptrGetLongPathName != NULL)
         return makePathLongByService(pstrList, pszPath);
     return makePathLongByWalk(pstrList, pszPath, lastName);
 }
 
-// Looks pszPath up; on success copies the found entry's long name to pszName.
+// Whether the last component is a DOS device name, which FindFirstFileA
+// reports as found in any folder.
+static bool isDeviceName(const unsigned char *pszName) {
+    static const char *const names[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    size_t n = 0;
+    while (pszName[n] != '\0' && pszName[n] != '.')
+        n++;
+    while (n > 0 && pszName[n - 1] == ' ')
+        n--;
+    for (const char *pszDevice : names) {
+        if (strlen(pszDevice) == n && _strnicmp((const char *)pszName, pszDevice, n) == 0)
+            return true;
+    }
+    return n == 4 &&
+           (_strnicmp((const char *)pszName, "COM", 3) == 0 ||
+            _strnicmp((const char *)pszName, "LPT", 3) == 0) &&
+           pszName[3] >= '1' && pszName[3] <= '9';
+}
+
+// Whether asking for the attributes answers exactly as FindFirstFileA would:
+// no wildcard or other special character, no "." or ".." or empty component,
+// no UNC or device prefix, no colon but a drive's, nothing FindFirstFileA
+// strips or refuses at the end, and no device name. Anything else is looked
+// up with FindFirstFileA itself.
+static bool isPlainPath(const char *pszPath) {
+    const unsigned char *p = (const unsigned char *)pszPath;
+    if (p[0] == '\0' || (p[0] == '\\' && p[1] == '\\'))
+        return false;
+    const unsigned char *pComponent = p;
+    unsigned char chLast = 0;
+    for (const unsigned char *q = p; *q != '\0'; q = _mbsinc(q)) {
+        chLast = *q;
+        if (_ismbblead(*q) && q[1] != '\0') {
+            chLast = 0; // a double-byte character is never special
+            continue;
+        }
+        if (strchr("*?\"<>|/", *q) != NULL)
+            return false;
+        if (*q == ':' && (q != p + 1 || (p[0] | 0x20) < 'a' || (p[0] | 0x20) > 'z' || p[2] != '\\'))
+            return false;
+        if (*q == '\\') {
+            size_t n = (size_t)(q - pComponent);
+            bool bDrive = n == 2 && pComponent == p && p[1] == ':';
+            if ((n == 0 && q != p) || (n == 1 && pComponent[0] == '.') ||
+                (n == 2 && !bDrive && pComponent[0] == '.' && pComponent[1] == '.'))
+                return false;
+            pComponent = q + 1;
+        }
+    }
+    if (chLast == '\\' || chLast == ' ' || chLast == '.')
+        return false;
+    return !isDeviceName(pComponent);
+}
+
+// Looks pszPath up. The walk needs the entry's long name (copied to pszName),
+// which only FindFirstFileA reports; the service finds the long name itself,
+// so there the far cheaper attribute query answers wherever it answers alike.
 static bool lookUp(const char *pszPath, char *pszName) {
+    if (ptrGetLongPathName != NULL && isPlainPath(pszPath))
+        return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
     WIN32_FIND_DATAA fd;
     HANDLE hFind = FindFirstFileA(pszPath, &fd);
     if (hFind == INVALID_HANDLE_VALUE)
@@ -216,6 +288,68 @@ static bool lookUp(const char *pszPath, char *pszName) {
     FindClose(hFind);
     strcpy(pszName, fd.cFileName);
     return true;
+}
+
+// The pieces of the tail: piece k runs from bounds[k] + 1 to bounds[k + 1];
+// bounds[0] is "before the first byte" and the last bound is the text's end.
+struct Pieces {
+    char *text;
+    int *bounds;
+    int b; // the last piece's number
+};
+
+// Looks up the run of pieces k..e.
+static bool lookUpRun(const Pieces *pp, int k, int e, char *pszName) {
+    char *pszEnd = pp->text + pp->bounds[e + 1];
+    char chEnd = *pszEnd;
+    *pszEnd = '\0';
+    bool bFound = lookUp(pp->text + pp->bounds[k] + 1, pszName);
+    *pszEnd = chEnd;
+    return bFound;
+}
+
+// Whether piece e holds a byte that never joins a run already found.
+static bool hasInvalidChar(const Pieces *pp, int e) {
+    char *pszEnd = pp->text + pp->bounds[e + 1];
+    char chEnd = *pszEnd;
+    *pszEnd = '\0';
+    bool bInvalid = _mbspbrk((unsigned char *)pp->text + pp->bounds[e] + 1,
+                             (const unsigned char *)szInvalidChars) != NULL;
+    *pszEnd = chEnd;
+    return bInvalid;
+}
+
+// The last piece of the longest existing run that starts at piece k, or -1.
+// The runs k..k, k..k+1, ... are tried in turn; once one was found, the next
+// longer run must exist and its new piece must hold no invalid character.
+// Before the first hit the run one piece longer is tried first: when it
+// exists, the item reaches it whatever the shorter run gives, which saves a
+// failed lookup per unquoted path with a blank.
+static int longestRun(const Pieces *pp, int k, char *pszName) {
+    int found = -1;
+    int e = k;
+    while (found < 0 && e <= pp->b) {
+        if (e < pp->b && !hasInvalidChar(pp, e + 1)) {
+            if (lookUpRun(pp, k, e + 1, pszName)) {
+                found = e + 1;
+            } else if (lookUpRun(pp, k, e, pszName)) {
+                return e;
+            }
+            e += 2;
+        } else {
+            if (lookUpRun(pp, k, e, pszName))
+                found = e;
+            e++;
+        }
+    }
+    if (found < 0)
+        return -1;
+    for (e = found + 1; e <= pp->b; e++) {
+        if (hasInvalidChar(pp, e) || !lookUpRun(pp, k, e, pszName))
+            break;
+        found = e;
+    }
+    return found;
 }
 
 int parse(Str *pstrList, Str *pstrText) {
@@ -229,12 +363,13 @@ int parse(Str *pstrList, Str *pstrText) {
     if (length == 0)
         return 0;
 
-    // Piece k runs from bounds[k] + 1 to bounds[k + 1]; bounds[0] is "before
-    // the first byte" and the last bound is the end of the text.
-    int b = count_sp(text);
-    int *bounds = (int *)calloc((size_t)b + 2, sizeof(int));
-    if (bounds == NULL)
-        return -1;
+    Pieces pieces;
+    pieces.text = text;
+    pieces.b = count_sp(text);
+    pieces.bounds = (int *)calloc((size_t)pieces.b + 2, sizeof(int));
+    if (pieces.bounds == NULL)
+        return PARSE_NO_MEMORY;
+    int *bounds = pieces.bounds;
     int nb = 0;
     bounds[nb++] = -1;
     for (unsigned int i = 1; i < length; i++) {
@@ -243,6 +378,7 @@ int parse(Str *pstrList, Str *pstrText) {
     }
     bounds[nb] = (int)length;
 
+    int b = pieces.b;
     int result = 0;
     char szName[MAX_PATH];
     int k = 0;
@@ -261,7 +397,8 @@ int parse(Str *pstrList, Str *pstrText) {
                 result = -2;
                 break;
             }
-            if (makePathLong(pstrList, pszPath, szName) != 0) {
+            int rc = makePathLong(pstrList, pszPath, szName);
+            if (rc == LONG_FAILED) {
                 // Fall back to the path as written; drop the failed attempt first.
                 char *pszLast = rfind(pstrList, '\n');
                 unsigned int keep = pszLast ? (unsigned int)(pszLast - pstrList->buffer) + 1 : 0;
@@ -269,10 +406,16 @@ int parse(Str *pstrList, Str *pstrText) {
                     pstrList->buffer[keep] = '\0';
                     pstrList->length = keep;
                 }
-                appendStr(pstrList, pszPath);
-                appendStr(pstrList, "\n");
+                if (!appendPart(pstrList, pszPath) || !appendPart(pstrList, "\n"))
+                    rc = LONG_NO_ROOM;
+                else
+                    rc = 0;
             }
             *pszClose = '"';
+            if (rc != 0) {
+                result = PARSE_NO_MEMORY;
+                break;
+            }
             result++;
             if (pszClose[1] == '\0')
                 break;
@@ -280,24 +423,7 @@ int parse(Str *pstrList, Str *pstrText) {
             while (k <= b && bounds[k] != blank)
                 k++;
         } else {
-            int found = -1;
-            for (int e = k; e <= b; e++) {
-                char *pszEnd = text + bounds[e + 1];
-                char chEnd = *pszEnd;
-                *pszEnd = '\0';
-                bool bStop = false;
-                if (found >= 0 && _mbspbrk((unsigned char *)text + bounds[e] + 1,
-                                           (const unsigned char *)szInvalidChars) != NULL) {
-                    bStop = true;
-                } else if (lookUp(pszPiece, szName)) {
-                    found = e;
-                } else if (found >= 0) {
-                    bStop = true;
-                }
-                *pszEnd = chEnd;
-                if (bStop)
-                    break;
-            }
+            int found = longestRun(&pieces, k, szName);
             if (found < 0) {
                 k++;
                 continue;
@@ -309,7 +435,7 @@ int parse(Str *pstrList, Str *pstrText) {
             int rc = makePathLong(pstrList, pszPiece, szName);
             *pszEnd = chEnd;
             if (rc != 0) {
-                result = -3;
+                result = rc == LONG_NO_ROOM ? PARSE_NO_MEMORY : -3;
                 break;
             }
             result++;

@@ -22,8 +22,10 @@ void freeStr(Str *pstr);
 int count_sp(const char *psz);
 // Splits the command-line tail into the source list (each path followed by
 // "\n"). Returns the number of items, or -1 (bad quoting), -2 (a quoted path
-// that does not exist) or -3 (an unquoted item whose long name failed).
+// that does not exist), -3 (an unquoted item whose long name failed) or
+// PARSE_NO_MEMORY (the list could not grow: no item is ever cut short).
 int parse(Str *pstrList, Str *pstrText);
+#define PARSE_NO_MEMORY (-4)
 
 typedef DWORD(WINAPI *GetLongPathNameProc)(LPCSTR, LPSTR, DWORD);
 // The platform's long-name service, or null where the platform lacks it.

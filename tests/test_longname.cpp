@@ -137,7 +137,7 @@ TEST_F(LongName, ServiceFailuresKeepTheListLength) {
     assignStr(&small, "C:\\first\n");
     cbFailAt = small.length + fileLong.size() + 1 + 1 + 1;
     pfnStrRealloc = countingRealloc;
-    EXPECT_EQ(1, expand(&small, shortOf(fileLong), "ignored"));
+    EXPECT_EQ(LONG_NO_ROOM, expand(&small, shortOf(fileLong), "ignored"));
     EXPECT_EQ("C:\\first\n", textOf(small));
 
     // The path fits but the newline cannot be added: no item without its
@@ -148,7 +148,7 @@ TEST_F(LongName, ServiceFailuresKeepTheListLength) {
     resize(&exact, exact.length + (unsigned)fileLong.size() + 1);
     cbFailAt = exact.length + fileLong.size() + 2;
     pfnStrRealloc = countingRealloc;
-    EXPECT_EQ(1, expand(&exact, shortOf(fileLong), "ignored"));
+    EXPECT_EQ(LONG_NO_ROOM, expand(&exact, shortOf(fileLong), "ignored"));
     EXPECT_EQ("C:\\first\n", textOf(exact));
     EXPECT_EQ('\0', exact.buffer[exact.length]);
     freeStr(&list);
@@ -190,7 +190,7 @@ TEST_F(LongName, WalkFailsWhenTheListCannotGrow) {
     Str list = {};
     assignStr(&list, "C:\\first\n");
     pfnStrRealloc = failingRealloc;
-    EXPECT_EQ(1, expand(&list, shortOf(fileLong), "File With Long Name.txt"));
+    EXPECT_EQ(LONG_NO_ROOM, expand(&list, shortOf(fileLong), "File With Long Name.txt"));
     EXPECT_EQ("C:\\first\n", textOf(list));
     freeStr(&list);
 }
@@ -303,4 +303,23 @@ TEST_F(LongName, ServiceFailureOfAQuotedItemFallsBackToThePathAsWritten) {
     EXPECT_EQ(1, parseTail(&list, "\"" + s + "\""));
     EXPECT_EQ(s + "\n", textOf(list));
     freeStr(&list);
+}
+
+// A list that cannot grow fails the splitter as a whole and never keeps a cut
+// item, also on a quoted item's fallback to the path as written.
+TEST_F(LongName, SplitterFailsWhenTheListCannotGrow) {
+    ptrGetLongPathName = GetLongPathNameA;
+    Str list = {};
+    assignStr(&list, "C:\\first\n");
+    pfnStrRealloc = failingRealloc;
+    EXPECT_EQ(PARSE_NO_MEMORY, parseTail(&list, fileLong));
+    EXPECT_EQ("C:\\first\n", textOf(list));
+    ptrGetLongPathName = scribblingService;
+    EXPECT_EQ(PARSE_NO_MEMORY, parseTail(&list, "\"" + fileLong + "\""));
+    EXPECT_EQ("C:\\first\n", textOf(list));
+    pfnStrRealloc = realloc;
+    freeStr(&list);
+    // A size whose terminator would wrap the 32-bit count is refused.
+    EXPECT_EQ(nullptr, resize(&list, 0xFFFFFFFFu));
+    EXPECT_EQ(nullptr, list.buffer);
 }

@@ -99,6 +99,11 @@ TEST_F(Parse, Table) {
         {"\"%D\\表\\a b.txt\"", 1, {"%D\\表\\a b.txt"}},
         {"%D\\ポ ポ.txt", 1, {"%D\\ポ ポ.txt"}},
         {"%D\\ソ dir %D\\b", 2, {"%D\\ソ dir", "%D\\b"}},
+        // Shapes that only FindFirstFileA answers rightly: a trailing dot it
+        // strips, a trailing backslash and a wildcard.
+        {"\"%D\\b.\"", 1, {"%D\\b."}},
+        {"%D\\b\\ %D\\a", 1, {"%D\\a"}},
+        {"\"%D\\q*.txt\"", 1, {"%D\\q*.txt"}},
     };
     for (const ParseCase &c : cases) {
         std::string tail = expand(c.tail, dir.path);
