@@ -9,7 +9,9 @@
 #include <mbstring.h>
 #include <shlobj.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 int(WINAPI *pfnFileOperation)(LPSHFILEOPSTRUCTA) = SHFileOperationA;
 HINSTANCE(WINAPI *pfnShellExecute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) = ShellExecuteA;
@@ -26,6 +28,12 @@ static const char szCopyPrompt[] =
     "%sに次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n%s";
 static const char szMovePrompt[] =
     "%sに次のファイル・フォルダを移動します。よろしいですか\r\n\r\n%s";
+static const WCHAR szUnrepresentable[] =
+    L"次の項目の名前には、この環境の文字コード (シフトJIS) で表せない文字が含まれています。"
+    L"別のファイルと取り違えるおそれがあるため、処理を中止します。\r\n\r\n";
+static const WCHAR szUnrepresentableDrop[] =
+    L"次の項目の名前には、この環境の文字コード (シフトJIS) で表せない文字が含まれています。"
+    L"ドロップされた項目はどれも追加していません。\r\n\r\n";
 static const char szCopyFailed[] = "コピーに失敗しました。";
 static const char szMoveFailed[] = "移動に失敗しました。";
 static const char szCopyDone[] = "コピーに成功しました。";
@@ -72,6 +80,8 @@ static void readHistoryValue(HKEY hKey, const char *szName, Str *pstr) {
 }
 
 // Reads "dwFlags"; only a 4-byte DWORD counts. Returns the registry result.
+// The move bit is never taken from the registry: a damaged or hand-edited
+// value must not turn the next Copy into a move.
 static LONG readFlags(HKEY hKey, DWORD *pdwFlags) {
     DWORD dwValue = 0, dwType = 0, cb = sizeof(dwValue);
     LONG rc = RegQueryValueExA(hKey, szFlagsValue, NULL, &dwType, (LPBYTE)&dwValue, &cb);
@@ -79,7 +89,7 @@ static LONG readFlags(HKEY hKey, DWORD *pdwFlags) {
         return rc;
     if (dwType != REG_DWORD || cb != sizeof(dwValue))
         return ERROR_INVALID_DATA;
-    *pdwFlags = dwValue;
+    *pdwFlags = dwValue & ~(DWORD)OPT_MOVE;
     return ERROR_SUCCESS;
 }
 
@@ -138,8 +148,9 @@ static LONG saveRecentList(Settings *pSettings, Str *pstrDest) {
 }
 
 LONG saveOption(Settings *pSettings) {
-    return RegSetValueExA(pSettings->hKey, szFlagsValue, 0, REG_DWORD,
-                          (const BYTE *)&pSettings->dwFlags, sizeof(DWORD));
+    DWORD dwFlags = pSettings->dwFlags & ~(DWORD)OPT_MOVE;
+    return RegSetValueExA(pSettings->hKey, szFlagsValue, 0, REG_DWORD, (const BYTE *)&dwFlags,
+                          sizeof(DWORD));
 }
 
 LONG reloadOption(Settings *pSettings) {
@@ -181,8 +192,14 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
     if (hCancel != NULL)
         SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM) "キャンセル(&C)");
     HWND hEdit = FindWindowExA(hDlg, NULL, "EDIT", NULL);
-    if (hEdit != NULL)
+    if (hEdit != NULL) {
+        // An edit control holds 30,000 characters unless told otherwise; the
+        // list must be shown whole.
+        HCURSOR hOld = SetCursor(LoadCursor(NULL, IDC_WAIT));
+        SendMessageA(hEdit, EM_SETLIMITTEXT, 0, 0);
         SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)strText.buffer);
+        SetCursor(hOld);
+    }
     freeStr(&strText);
     MessageBeep(MB_ICONQUESTION);
     return FALSE; // the focus stays on Yes
@@ -214,13 +231,24 @@ static void clearReadOnly(const char *pszPath, DWORD dwAttr) {
     SetFileAttributesA(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
 }
 
-// Builds folder + "\" + name; false when the string could not be built whole,
+// Builds folder + "\" + name (no second backslash after a drive root, whose
+// last character is one); false when the string could not be built whole,
 // so that a cut path never names some other entry.
 static bool joinPath(Str *pstr, const char *pszFolder, const char *pszName) {
+    const unsigned char *pSep = _mbsrchr((const unsigned char *)pszFolder, '\\');
+    bool bSep = pSep == NULL || pSep[1] != '\0';
     assignStr(pstr, pszFolder);
-    appendStr(pstr, "\\");
+    if (bSep)
+        appendStr(pstr, "\\");
     appendStr(pstr, pszName);
-    return pstr->buffer != NULL && pstr->length == strlen(pszFolder) + 1 + strlen(pszName);
+    return pstr->buffer != NULL &&
+           pstr->length == strlen(pszFolder) + (bSep ? 1 : 0) + strlen(pszName);
+}
+
+// Junctions and symbolic links lead out of what was transferred: they are
+// neither walked into nor written through.
+static bool isReparsePoint(DWORD dwAttr) {
+    return (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // Clears the read-only bit of everything inside a folder, at every depth, and
@@ -234,7 +262,7 @@ static void ChangeSubItemAttr(const char *pszFolder) {
         hFind = FindFirstFileA(strPattern.buffer, &fd);
     if (hFind != INVALID_HANDLE_VALUE) {
         do {
-            if (!joinPath(&strPath, pszFolder, fd.cFileName))
+            if (isReparsePoint(fd.dwFileAttributes) || !joinPath(&strPath, pszFolder, fd.cFileName))
                 continue;
             const unsigned char *pszName = (const unsigned char *)fd.cFileName;
             bool bDot = _mbscmp(pszName, (const unsigned char *)".") == 0;
@@ -250,22 +278,158 @@ static void ChangeSubItemAttr(const char *pszFolder) {
 }
 
 // Clears the read-only bits of the transferred items, found by their last
-// component in the current directory (the destination). A name the transfer
-// gave another name on a collision is not followed: the entry with the
-// source's name is the one cleared.
-static void ChangeFileAttr(const char *pszList) {
+// component in the destination. Every path is built from the destination
+// itself, never from the current directory. A name the transfer gave another
+// name on a collision is not followed: the entry with the source's name is
+// the one cleared.
+static void ChangeFileAttr(const char *pszDest, const char *pszList) {
+    Str strPath = {};
     for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
         const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
         const char *pszName = pszSep ? pszSep + 1 : pszItem;
-        if (*pszName == '\0')
-            continue; // a drive root
-        DWORD dwAttr = GetFileAttributesA(pszName);
-        // A name that cannot be read has every bit set: the walk then finds nothing.
+        if (*pszName == '\0' || !joinPath(&strPath, pszDest, pszName))
+            continue; // a drive root, or no room for the path
+        DWORD dwAttr = GetFileAttributesA(strPath.buffer);
+        if (dwAttr == INVALID_FILE_ATTRIBUTES || isReparsePoint(dwAttr))
+            continue;
         if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
-            ChangeSubItemAttr(pszName);
+            ChangeSubItemAttr(strPath.buffer);
         else
-            clearReadOnly(pszName, dwAttr);
+            clearReadOnly(strPath.buffer, dwAttr);
     }
+    freeStr(&strPath);
+}
+
+// ---------------------------------------------------------------- names the code page cannot hold
+
+void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
+    const WCHAR *pszIntro = bDropped ? szUnrepresentableDrop : szUnrepresentable;
+    size_t cch = wcslen(pszIntro) + wcslen(pszNames) + 1;
+    WCHAR *pszText = (WCHAR *)malloc(cch * sizeof(WCHAR));
+    if (pszText != NULL) {
+        wcscpy(pszText, pszIntro);
+        wcscat(pszText, pszNames);
+    }
+    MessageBoxW(hOwner, pszText != NULL ? pszText : pszIntro, L"" APP_TITLE,
+                bDropped ? MB_ICONWARNING : MB_ICONERROR);
+    free(pszText);
+}
+
+void showStringError(HWND hOwner) {
+    MessageBoxA(hOwner, szStringError, APP_TITLE, MB_ICONERROR);
+}
+
+// The tail of the wide command line, past the program's name and the blanks
+// after it, skipped as the start-up code skips them in the ANSI one.
+static WCHAR *wideTail() {
+    WCHAR *p = GetCommandLineW();
+    bool bQuoted = false;
+    while (*p > L' ' || (*p != L'\0' && bQuoted)) {
+        if (*p == L'"')
+            bQuoted = !bQuoted;
+        p++;
+    }
+    while (*p != L'\0' && *p <= L' ')
+        p++;
+    return p;
+}
+
+// Pieces of a wide tail: a quoted path whole, else the text between blanks.
+struct WidePiece {
+    WCHAR *pStart; // of the path, inside the quotes for a quoted one
+    WCHAR *pEnd;
+    bool bQuoted;
+};
+
+// Names the item around piece j whose text the code page cannot hold: the
+// longest run of unquoted pieces through j (none before piece first) that
+// names an entry, as the splitter would join them, else the piece alone.
+// Returns the last piece used.
+static int itemAround(WidePiece *pieces, int first, int n, int j, WCHAR **ppStart, WCHAR **ppEnd) {
+    *ppStart = pieces[j].pStart;
+    *ppEnd = pieces[j].pEnd;
+    int last = j;
+    if (pieces[j].bQuoted)
+        return last;
+    size_t best = 0;
+    for (int s = j; s >= first && s > j - 8 && !pieces[s].bQuoted; s--) {
+        for (int e = j; e < n && e < j + 8 && !pieces[e].bQuoted; e++) {
+            size_t cch = (size_t)(pieces[e].pEnd - pieces[s].pStart);
+            if (cch <= best)
+                continue;
+            WCHAR chEnd = *pieces[e].pEnd;
+            *pieces[e].pEnd = L'\0';
+            bool bFound = GetFileAttributesW(pieces[s].pStart) != INVALID_FILE_ATTRIBUTES;
+            *pieces[e].pEnd = chEnd;
+            if (bFound) {
+                best = cch;
+                *ppStart = pieces[s].pStart;
+                *ppEnd = pieces[e].pEnd;
+                last = e;
+            }
+        }
+    }
+    return last;
+}
+
+// Lists, one per line, the command-line items that hold characters the ANSI
+// code page cannot represent: the ANSI command line shows them changed (é as
+// e), so they could name nothing or another file. Null when there are none.
+static WCHAR *unrepresentableItems() {
+    const WCHAR *pszTail = wideTail();
+    size_t cchTail = wcslen(pszTail);
+    if (isAnsiText(pszTail, (int)cchTail))
+        return NULL;
+    WCHAR *pszCopy = (WCHAR *)malloc((cchTail + 1) * sizeof(WCHAR));
+    WidePiece *pieces = (WidePiece *)malloc((cchTail + 1) * sizeof(WidePiece));
+    WCHAR *pszNames = (WCHAR *)malloc((cchTail * 3 + 1) * sizeof(WCHAR));
+    if (pszCopy == NULL || pieces == NULL || pszNames == NULL) {
+        free(pszCopy);
+        free(pieces);
+        if (pszNames != NULL)
+            wcscpy(pszNames, pszTail);
+        return pszNames;
+    }
+    wcscpy(pszCopy, pszTail);
+    int n = 0;
+    for (WCHAR *p = pszCopy; *p != L'\0';) {
+        if (*p == L' ') {
+            p++;
+            continue;
+        }
+        WidePiece piece = {p, p, false};
+        WCHAR *pClose = *p == L'"' ? wcschr(p + 1, L'"') : NULL;
+        if (pClose != NULL) {
+            piece.pStart = p + 1;
+            piece.pEnd = pClose;
+            piece.bQuoted = true;
+            p = pClose + 1;
+        } else {
+            while (*p != L'\0' && *p != L' ')
+                p++;
+            piece.pEnd = p;
+        }
+        pieces[n++] = piece;
+    }
+    pszNames[0] = L'\0';
+    WCHAR *pOut = pszNames;
+    int first = 0; // names never overlap: each piece is named once at most
+    for (int j = 0; j < n; j++) {
+        if (isAnsiText(pieces[j].pStart, (int)(pieces[j].pEnd - pieces[j].pStart)))
+            continue;
+        WCHAR *pStart, *pEnd;
+        j = itemAround(pieces, first, n, j, &pStart, &pEnd);
+        first = j + 1;
+        size_t cch = (size_t)(pEnd - pStart);
+        memcpy(pOut, pStart, cch * sizeof(WCHAR));
+        pOut += cch;
+        *pOut++ = L'\r';
+        *pOut++ = L'\n';
+        *pOut = L'\0';
+    }
+    free(pieces);
+    free(pszCopy);
+    return pszNames;
 }
 
 // ---------------------------------------------------------------- driver
@@ -331,10 +495,14 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     if (rc != 0) {
         if (!op.fAnyOperationsAborted)
             showMessage(bMove ? szMoveFailed : szCopyFailed, MB_ICONWARNING);
-    } else {
+    } else if (!op.fAnyOperationsAborted) {
+        // Only after a whole transfer: once the user declined some items in
+        // the shell's own dialogs, which names in the destination are the
+        // transferred ones is no longer known.
         if (pSettings->dwFlags & OPT_CLEAR_READONLY) {
-            SetCurrentDirectoryA(pstrDest->buffer);
-            ChangeFileAttr(pstrFiles->buffer);
+            HCURSOR hOld = SetCursor(LoadCursor(NULL, IDC_WAIT));
+            ChangeFileAttr(pstrDest->buffer, pstrFiles->buffer);
+            SetCursor(hOld);
         }
         if (pSettings->dwFlags & OPT_NOTIFY)
             showMessage(bMove ? szMoveDone : szCopyDone, MB_ICONINFORMATION);
@@ -386,8 +554,21 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     if (resize(&strFiles, BYTES_PER_ITEM * (unsigned int)count_sp(lpCmdLine)) == NULL)
         return 1;
 
-    int nItems = parse(&strFiles, &strCmdLine);
-    if (nItems < 0) {
+    // Items whose names the code page cannot hold end the run before
+    // anything is chosen: their ANSI form may name another file.
+    WCHAR *pszForeign = unrepresentableItems();
+    int nItems = 0;
+    if (pszForeign == NULL) {
+        HCURSOR hOld = SetCursor(LoadCursor(NULL, IDC_WAIT));
+        nItems = parse(&strFiles, &strCmdLine);
+        SetCursor(hOld);
+    }
+    if (pszForeign != NULL) {
+        showUnrepresentable(NULL, pszForeign, FALSE);
+        free(pszForeign);
+    } else if (nItems == PARSE_NO_MEMORY) {
+        showMessage(szStringError, MB_ICONERROR);
+    } else if (nItems < 0) {
         showMessage(szArgError, MB_ICONERROR);
     } else if (readReg(&settings) != ERROR_SUCCESS) {
         settings.hKey = NULL;

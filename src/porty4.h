@@ -34,6 +34,11 @@ LONG readReg(Settings *pSettings);
 LONG saveOption(Settings *pSettings);
 LONG reloadOption(Settings *pSettings);
 
+// Messages the chooser shares: items whose names the ANSI code page cannot
+// hold (one per line in pszNames), and the string-failure message.
+void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped);
+void showStringError(HWND hOwner);
+
 // Test seams: the shell services whose effects a test wants to see or avoid.
 extern int(WINAPI *pfnFileOperation)(LPSHFILEOPSTRUCTA);
 extern HINSTANCE(WINAPI *pfnShellExecute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);

@@ -99,6 +99,15 @@ void freeStr(Str *pstr) {
     pstr->length = 0;
 }
 
+bool isAnsiText(const WCHAR *pszText, int cch) {
+    if (cch == 0)
+        return true;
+    BOOL bDefault = FALSE;
+    int n =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszText, cch, NULL, 0, NULL, &bDefault);
+    return n > 0 && !bDefault;
+}
+
 int count_sp(const char *psz) {
     int n = 0;
     if (psz[0] == '\0')

@@ -27,6 +27,10 @@ int count_sp(const char *psz);
 int parse(Str *pstrList, Str *pstrText);
 #define PARSE_NO_MEMORY (-4)
 
+// Whether the ANSI code page holds these cch wide characters exactly (no
+// best-fit stand-in such as e for é, no default character).
+bool isAnsiText(const WCHAR *pszText, int cch);
+
 typedef DWORD(WINAPI *GetLongPathNameProc)(LPCSTR, LPSTR, DWORD);
 // The platform's long-name service, or null where the platform lacks it.
 extern GetLongPathNameProc ptrGetLongPathName;

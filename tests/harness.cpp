@@ -46,6 +46,12 @@ void removeTree(const std::string &path) {
     DWORD attr = GetFileAttributesA(path.c_str());
     if (attr == INVALID_FILE_ATTRIBUTES)
         return;
+    if (attr & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A link: remove the link itself, never what it leads to.
+        if (!RemoveDirectoryA(path.c_str()))
+            DeleteFileA(path.c_str());
+        return;
+    }
     SetFileAttributesA(path.c_str(), attr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
     if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileA(path.c_str());
@@ -424,6 +430,22 @@ bool Process::start(const std::string &tail) {
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     return CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi) != 0;
+}
+
+bool Process::startWide(const std::wstring &tail) {
+    std::string exe = programPath();
+    std::wstring line = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + tail;
+    std::vector<WCHAR> buf(line.begin(), line.end());
+    buf.push_back(L'\0');
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    return CreateProcessW(NULL, buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi) != 0;
+}
+
+std::wstring wideText(HWND hwnd) {
+    WCHAR buf[4096] = L"";
+    SendMessageW(hwnd, WM_GETTEXT, 4096, (LPARAM)buf);
+    return buf;
 }
 
 DWORD Process::wait(DWORD timeoutMs) {

@@ -99,9 +99,13 @@ std::string programPath();
 struct Process {
     PROCESS_INFORMATION pi = {};
     bool start(const std::string &tail);
-    DWORD wait(DWORD timeoutMs = 30000); // exit code, or STILL_ACTIVE on time-out
+    bool startWide(const std::wstring &tail); // the same with a wide command line
+    DWORD wait(DWORD timeoutMs = 30000);      // exit code, or STILL_ACTIVE on time-out
     ~Process();
 };
+
+// A window's text read as wide characters (also across processes).
+std::wstring wideText(HWND hwnd);
 
 // Runs WinMain of this test program in-process with the given tail.
 int runWinMain(const std::string &tail);

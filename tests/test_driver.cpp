@@ -321,6 +321,23 @@ TEST_F(Driver_, AbortedTransferShowsNothing) {
     EXPECT_EQ(dest, history0());
 }
 
+// The user declined some items in the shell's own dialogs: the shell returns
+// 0 with the aborted flag, which is not a success to announce.
+int WINAPI partialFileOperation(LPSHFILEOPSTRUCTA op) {
+    op->fAnyOperationsAborted = TRUE;
+    return 0;
+}
+
+TEST_F(Driver_, PartialTransferIsNotReportedAsSuccess) {
+    pfnFileOperation = partialFileOperation;
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_NOTIFY);
+    std::string a = dir.file("a.txt");
+    UiDriver driver([&] { choose(dest); });
+    EXPECT_EQ(0, run(a));
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_EQ(dest, history0());
+}
+
 void *failingRealloc(void *, size_t) {
     return NULL;
 }
@@ -397,6 +414,28 @@ TEST_F(Program, BrokenQuotingGivesTheArgumentError) {
               messageBoxText(hBox));
     clickId(hBox, IDOK);
     EXPECT_EQ(0u, p.wait());
+}
+
+// Names the code page cannot hold reach an ANSI program changed (é as e): the
+// run ends before the chooser, naming each such item whole, even where the
+// changed name would be another existing file.
+TEST_F(Program, NamesTheCodePageCannotHoldEndTheRun) {
+    std::wstring wdir(dir.path.begin(), dir.path.end());
+    std::wstring cafe = wdir + L"\\café.txt", spaced = wdir + L"\\my 한글.txt";
+    for (const std::wstring &name : {cafe, spaced, wdir + L"\\cafe.txt"})
+        CloseHandle(CreateFileW(name.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    touchFolders(dest);
+    Process p;
+    ASSERT_TRUE(p.startWide(cafe + L" " + spaced + L" \"" + spaced + L"\""));
+    HWND hBox = waitMessageBox(p.pi.dwProcessId);
+    ASSERT_NE(nullptr, hBox);
+    std::wstring text = wideText(GetDlgItem(hBox, 0xFFFF));
+    EXPECT_NE(std::wstring::npos, text.find(cafe + L"\r\n" + spaced + L"\r\n" + spaced + L"\r\n"))
+        << text.size();
+    EXPECT_EQ(L"Porterly ver.4.63.00", wideText(hBox));
+    clickId(hBox, IDOK);
+    EXPECT_EQ(0u, p.wait());
+    EXPECT_EQ(nullptr, findChooser(p.pi.dwProcessId));
 }
 
 } // namespace

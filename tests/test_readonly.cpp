@@ -5,28 +5,39 @@
 // tests start /bin/chmod (Wine runs Unix programs through CreateProcess).
 #include <gtest/gtest.h>
 #include "harness.h"
+#include <functional>
 #include "../src/porty4.cpp"
 
 // ---------------------------------------------------------------- helpers
 
 typedef char *(CDECL *UnixFileNameProc)(LPCWSTR);
 
-// Makes a folder read-only for Wine: chmod 555 on the Unix side. Wine starts
-// a Unix program through CreateProcess but gives no handle to wait on, so
-// this polls for the bit instead.
-static bool makeFolderReadOnly(const std::string &path) {
+// The Unix path of a Windows path (UTF-8), or "" when Wine cannot tell.
+static std::string unixPath(const std::string &path) {
     UnixFileNameProc pfn = (UnixFileNameProc)(void *)GetProcAddress(
         GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    if (pfn == NULL)
-        return false;
     WCHAR wPath[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wPath, MAX_PATH) == 0)
-        return false;
-    char *pszUnix = pfn(wPath); // UTF-8
+    if (pfn == NULL || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wPath, MAX_PATH) == 0)
+        return "";
+    char *pszUnix = pfn(wPath);
     if (pszUnix == NULL)
-        return false;
-    std::string cmd = std::string("/bin/chmod 555 \"") + pszUnix + "\"";
+        return "";
+    std::string out = pszUnix;
     HeapFree(GetProcessHeap(), 0, pszUnix);
+    return out;
+}
+
+// Runs a Unix program on Windows paths (quoted), then polls until done()
+// holds: Wine starts it through CreateProcess but gives no handle to wait on.
+static bool runUnix(const std::string &program, const std::vector<std::string> &paths,
+                    const std::function<bool()> &done) {
+    std::string cmd = program;
+    for (const std::string &path : paths) {
+        std::string unix = unixPath(path);
+        if (unix.empty())
+            return false;
+        cmd += " \"" + unix + "\"";
+    }
     std::vector<WCHAR> wCmd(cmd.size() + 1);
     MultiByteToWideChar(CP_UTF8, 0, cmd.c_str(), -1, wCmd.data(), (int)wCmd.size());
     STARTUPINFOW si = {};
@@ -39,12 +50,26 @@ static bool makeFolderReadOnly(const std::string &path) {
     if (pi.hThread != NULL)
         CloseHandle(pi.hThread);
     for (int i = 0; i < 250; i++) {
-        DWORD attr = GetFileAttributesA(path.c_str());
-        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY))
+        if (done())
             return true;
         Sleep(20);
     }
     return false;
+}
+
+// Makes a folder read-only for Wine: chmod 555 on the Unix side.
+static bool makeFolderReadOnly(const std::string &path) {
+    return runUnix("/bin/chmod 555", {path}, [&] {
+        DWORD attr = GetFileAttributesA(path.c_str());
+        return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY);
+    });
+}
+
+// A symbolic link made on the Unix side: CreateSymbolicLinkA makes nothing
+// under Wine.
+static bool makeLink(const std::string &target, const std::string &link) {
+    return runUnix("/bin/ln -s", {target, link},
+                   [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
 static std::string roFile(const TestDir &dir, const std::string &rel, DWORD extra = 0) {
@@ -68,9 +93,7 @@ static std::string nulList(const std::vector<std::string> &paths) {
 
 static void clearIn(const std::string &dest, const std::vector<std::string> &sources) {
     std::string list = nulList(sources);
-    SetCurrentDirectoryA(dest.c_str());
-    ChangeFileAttr(list.c_str());
-    SetCurrentDirectoryA("C:\\");
+    ChangeFileAttr(dest.c_str(), list.c_str());
 }
 
 // ---------------------------------------------------------------- the clearing itself
@@ -173,6 +196,56 @@ TEST(ReadOnlyClearing, TheEntryWithTheSourceNameIsTheOneCleared) {
     clearIn(dest.path, {"C:\\src\\a.txt"});
     EXPECT_FALSE(isReadOnly(existing));
     EXPECT_TRUE(isReadOnly(renamed));
+}
+
+// A link to a folder, inside a transferred folder or transferred itself,
+// leads out of what was transferred: what it points to keeps its bit. (Wine
+// shows a link to a file as the file itself, so only folder links are here.)
+TEST(ReadOnlyClearing, LinksAreNotFollowed) {
+    TestDir dest("ro_links");
+    TestDir outside("ro_outside");
+    std::string system = roFile(outside, "system.ini");
+    dest.folder("moved");
+    std::string inner = roFile(dest, "moved\\inner.txt");
+    ASSERT_TRUE(makeLink(outside.path, dest.at("moved\\junction")));
+    ASSERT_TRUE(makeLink(outside.path, dest.at("linked")));
+    clearIn(dest.path, {"C:\\src\\moved", "C:\\src\\linked"});
+    EXPECT_FALSE(isReadOnly(inner));
+    EXPECT_TRUE(isReadOnly(system));
+    std::vector<std::string> links = {dest.at("moved\\junction"), dest.at("linked")};
+    EXPECT_TRUE(runUnix("/bin/rm", links, [&] { return !exists(links[2]); }));
+}
+
+static std::string goneDest;
+static int WINAPI removeDestination(LPSHFILEOPSTRUCTA) {
+    removeTree(goneDest);
+    return 0;
+}
+
+// The clearing never works relative to the current directory: when the
+// destination is gone after the transfer, same-named entries where the
+// process happens to stand keep their bit.
+TEST(ReadOnlyClearing, VanishedDestinationClearsNothingElsewhere) {
+    TestDir here("ro_here");
+    std::string bystander = roFile(here, "a.txt");
+    RegistrySandbox reg;
+    Settings settings = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
+    settings.dwFlags = OPT_CLEAR_READONLY;
+    TestDir dest("ro_gone");
+    goneDest = dest.path;
+    pfnFileOperation = removeDestination;
+    Str files = {}, target = {};
+    assignStr(&files, "C:\\src\\a.txt\n");
+    assignStr(&target, dest.path.c_str());
+    SetCurrentDirectoryA(here.path.c_str());
+    transfer(&settings, &files, &target);
+    SetCurrentDirectoryA("C:\\");
+    pfnFileOperation = SHFileOperationA;
+    EXPECT_TRUE(isReadOnly(bystander));
+    RegCloseKey(settings.hKey);
+    freeStr(&files);
+    freeStr(&target);
 }
 
 // ---------------------------------------------------------------- after a real transfer

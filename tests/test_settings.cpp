@@ -204,6 +204,20 @@ TEST(Settings, OptionsSavedAndReloaded) {
     RegCloseKey(s.hKey);
 }
 
+// A stored move bit (a damaged or hand-edited value) never reaches memory:
+// it would turn the next Copy into a move.
+TEST(Settings, StoredMoveBitIsNeverLoaded) {
+    RegistrySandbox reg;
+    regWriteDword(reg, "dwFlags", OPT_MOVE | OPT_NOTIFY);
+    Settings s = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
+    EXPECT_EQ((DWORD)OPT_NOTIFY, s.dwFlags);
+    s.dwFlags = OPT_CLEAR_READONLY;
+    EXPECT_EQ(ERROR_SUCCESS, reloadOption(&s));
+    EXPECT_EQ((DWORD)OPT_NOTIFY, s.dwFlags);
+    RegCloseKey(s.hKey);
+}
+
 // The prompt a message box shows, for the copy and the move wording.
 struct PromptCase {
     DWORD dwFlags;
