@@ -751,6 +751,115 @@ TEST(ChooserDrop, RunStartedWithoutPaths) {
                   readFile(dir.at("dest\\f" + std::to_string(i) + ".txt")));
 }
 
+// A drop block as the shell builds it, ANSI or wide.
+static HGLOBAL makeDrop(const std::vector<std::wstring> &names, bool bWide) {
+    std::vector<char> data;
+    for (const std::wstring &name : names) {
+        std::vector<char> bytes;
+        if (bWide) {
+            bytes.assign((const char *)name.c_str(),
+                         (const char *)(name.c_str() + name.size() + 1));
+        } else {
+            int cb = WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, NULL, 0, NULL, NULL);
+            bytes.resize(cb);
+            WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, bytes.data(), cb, NULL, NULL);
+        }
+        data.insert(data.end(), bytes.begin(), bytes.end());
+    }
+    data.resize(data.size() + (bWide ? 2 : 1), '\0');
+    HGLOBAL h = GlobalAlloc(GHND, sizeof(DROPFILES) + data.size());
+    DROPFILES *pdf = (DROPFILES *)GlobalLock(h);
+    pdf->pFiles = sizeof(DROPFILES);
+    pdf->fWide = bWide;
+    memcpy(pdf + 1, data.data(), data.size());
+    GlobalUnlock(h);
+    return h;
+}
+
+static DropResult dropInto(Str *pstrList, HGLOBAL h, WCHAR **ppszForeign) {
+    DropResult result =
+        appendDropped(pstrList, (const BYTE *)GlobalLock(h), GlobalSize(h), ppszForeign);
+    GlobalUnlock(h);
+    return result;
+}
+
+// One walk of the block gives the very bytes of a DragQueryFileA loop, for
+// ANSI and wide blocks, Shift-JIS names and names longer than MAX_PATH.
+TEST(ChooserDrop, OneWalkGivesWhatDragQueryFileGives) {
+    std::vector<std::wstring> names = {L"C:\\p.txt", L"C:\\表\\ソ q", std::wstring(300, L'n'),
+                                       L"C:\\ポ"};
+    for (bool bWide : {false, true}) {
+        SCOPED_TRACE(bWide ? "wide" : "ansi");
+        HGLOBAL h = makeDrop(names, bWide);
+        std::string expected = "X\n";
+        UINT n = DragQueryFileA((HDROP)h, 0xFFFFFFFF, NULL, 0);
+        for (UINT i = n; i-- > 0;) {
+            std::string name(DragQueryFileA((HDROP)h, i, NULL, 0) + 1, '\0');
+            DragQueryFileA((HDROP)h, i, &name[0], (UINT)name.size());
+            expected += name.c_str() + std::string("\n");
+        }
+        Str list = {};
+        assignStr(&list, "X\n");
+        WCHAR *pszForeign = NULL;
+        EXPECT_EQ(DROP_ADDED, dropInto(&list, h, &pszForeign));
+        EXPECT_EQ(expected, strText(list));
+        EXPECT_EQ(expected.size(), list.length);
+        freeStr(&list);
+        GlobalFree(h);
+    }
+}
+
+static void *failingRealloc(void *, size_t) {
+    return NULL;
+}
+
+// A drop is taken whole or not at all: a name the code page cannot hold, a
+// list that cannot grow, or a block that is not one leave the list alone.
+TEST(ChooserDrop, RefusedWholeAndListKept) {
+    Str list = {};
+    assignStr(&list, "X\n");
+    WCHAR *pszForeign = NULL;
+    HGLOBAL h = makeDrop({L"C:\\a.txt", L"C:\\café.txt", L"C:\\b"}, true);
+    EXPECT_EQ(DROP_FOREIGN, dropInto(&list, h, &pszForeign));
+    ASSERT_NE(nullptr, pszForeign);
+    const std::wstring named = L"C:\\café.txt\r\n"; // outside the macro, which also narrows it
+    EXPECT_EQ(named, pszForeign);
+    free(pszForeign);
+    EXPECT_EQ("X\n", strText(list));
+    GlobalFree(h);
+
+    h = makeDrop({L"C:\\a.txt"}, false);
+    pfnStrRealloc = failingRealloc;
+    EXPECT_EQ(DROP_NO_ROOM, dropInto(&list, h, &pszForeign));
+    pfnStrRealloc = realloc;
+    EXPECT_EQ("X\n", strText(list));
+    DROPFILES *pdf = (DROPFILES *)GlobalLock(h);
+    memset(pdf + 1, 'a', GlobalSize(h) - sizeof(DROPFILES)); // no terminator left
+    GlobalUnlock(h);
+    EXPECT_EQ(DROP_MALFORMED, dropInto(&list, h, &pszForeign));
+    EXPECT_EQ("X\n", strText(list));
+    GlobalFree(h);
+    freeStr(&list);
+}
+
+// On the real chooser the refusal is a warning over it that names the item.
+TEST(ChooserDrop, ForeignNameIsNamedInAWarning) {
+    ChooserSettings cs("C:\\in\\x.txt\n", 0);
+    std::wstring text;
+    runChooser(cs, [&](HWND hChooser, UiThread &) {
+        PostMessageA(hChooser, WM_DROPFILES, (WPARAM)makeDrop({L"C:\\한.txt"}, true), 0);
+        HWND hBox = waitMessageBox(GetCurrentProcessId());
+        ASSERT_NE(nullptr, hBox);
+        EXPECT_EQ(hChooser, GetWindow(hBox, GW_OWNER));
+        text = wideText(GetDlgItem(hBox, 0xFFFF));
+        clickId(hBox, IDOK);
+        waitGone(hBox);
+    });
+    const std::wstring named = L"\r\n\r\nC:\\한.txt\r\n";
+    EXPECT_NE(std::wstring::npos, text.find(named));
+    EXPECT_EQ("C:\\in\\x.txt\n", strText(cs.strFiles));
+}
+
 // The chime that a drop plays: a RIFF WAVE resource of the stated format.
 TEST(ChooserDrop, SoundResource) {
     HMODULE hModule = GetModuleHandleA(NULL);
