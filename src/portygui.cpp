@@ -809,6 +809,19 @@ static void On_SettingsClicked() {
         collapseDialog();
 }
 
+// The browser has destroyed the panel's controls with its window; the bitmap
+// is the chooser's own, so it goes here however the chooser ended.
+static void On_NcDestroy() {
+    for (int i = 0; i < PANEL_OPTIONS; i++)
+        dialog_data.hOptions[i] = NULL;
+    dialog_data.hHistory = NULL;
+    dialog_data.hApply = NULL;
+    dialog_data.hRevert = NULL;
+    if (dialog_data.hArrowBitmap != NULL)
+        DeleteObject(dialog_data.hArrowBitmap);
+    dialog_data.hArrowBitmap = NULL;
+}
+
 // A click on a control of the chooser; the message goes on to the browser after.
 static void On_ButtonClicked(HWND hControl) {
     switch (clickRow(hControl)) {
@@ -853,6 +866,9 @@ static LRESULT CALLBACK BrowseProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM l
     case WM_APP_SYNCBUTTONS:
         syncButtons();
         return 0;
+    case WM_NCDESTROY:
+        On_NcDestroy();
+        break;
     default:
         break;
     }

@@ -241,6 +241,31 @@ TEST(Panel, OpensFromMeasuredGeometryWithTheStoredBits) {
     run.show();
 }
 
+TEST(Panel, ArrowBitmapFreedWhenTheChooserEndsWithThePanelOpen) {
+    TestDir dir("tools_bitmap");
+    std::string folder = dir.folder("folder");
+    touchFolders(folder);
+    ToolsRun run(0, {}, "");
+    for (int ending = 0; ending < 3; ending++) { // Cancel, Copy, Move
+        HBITMAP hArrow = NULL;
+        Driver driver([&] {
+            HWND hChooser = openedChooser();
+            ASSERT_NE(nullptr, hChooser);
+            ASSERT_TRUE(selectFolder(hChooser, folder));
+            click(dialog_data.hSettings);
+            hArrow = dialog_data.hArrowBitmap;
+            HWND hEnd[3] = {chooserCancel(hChooser), chooserCopy(hChooser), dialog_data.hMove};
+            PostMessageA(hEnd[ending], BM_CLICK, 0, 0);
+        });
+        run.show();
+        driver.thread.join();
+        ASSERT_NE(nullptr, hArrow) << ending;
+        EXPECT_EQ(0u, GetObjectType(hArrow)) << ending;
+        EXPECT_EQ(nullptr, dialog_data.hArrowBitmap) << ending;
+        EXPECT_EQ(nullptr, dialog_data.hHistory) << ending;
+    }
+}
+
 // Toggle, Apply, Revert, and the enabled state of Apply and Revert carried
 // over closing the panel and over a second showing of the chooser.
 TEST(Panel, ToggleApplyRevertAndTheirStateCarriedOver) {
