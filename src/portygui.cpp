@@ -484,13 +484,15 @@ static BOOL isTaken(const char *pszPath) {
     return TRUE;
 }
 
-// Makes the tree read hItem's children afresh and selects the new path. The
-// path is taken before the collapse: collapsing a node that holds the selected
-// item moves the selection to the node, and the selection callback would
-// overwrite szSelected with the parent's path.
-static void refreshNodes(HWND hTree, HTREEITEM hItem) {
-    char szTarget[SELECTED_SIZE];
-    strcpy(szTarget, dialog_data.szSelected);
+// Makes the tree read hItem's children afresh and asks the browser to select
+// pszTarget. szSelected is written only by the selection callback, so it
+// always names what Copy would return. Where the request fails (Wine never
+// re-reads a refreshed node; Windows cannot select a folder its tree does not
+// list) and the tree's selection is not on hItem, hItem is selected, and the
+// callback records it.
+static void refreshNodes(HWND hTree, HTREEITEM hItem, const char *pszTarget) {
+    if (hItem == NULL)
+        return;
     SendMessageA(hTree, TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, (LPARAM)hItem);
     TVITEMA item = {};
     item.mask = TVIF_STATE | TVIF_CHILDREN;
@@ -500,63 +502,81 @@ static void refreshNodes(HWND hTree, HTREEITEM hItem) {
     item.cChildren = 1;
     SendMessageA(hTree, TVM_SETITEMA, 0, (LPARAM)&item);
     SendMessageA(hTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)hItem);
-    SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)szTarget);
+    SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)pszTarget);
+    if (lstrcmpiA(dialog_data.szSelected, pszTarget) != 0 &&
+        (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0) != hItem)
+        SendMessageA(hTree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)hItem);
 }
 
 static HWND findTree() {
     return FindWindowExA(dialog_data.hDlg, NULL, "SysTreeView32", NULL);
 }
 
-// Creates a subfolder of the selected folder.
+// The folder's path, a backslash unless it ends in one, and the name. FALSE
+// when an allocation cut the path short: nothing may act on a part of it.
+static BOOL joinPath(Str *pstrPath, const char *pszFolder, const char *pszName) {
+    // The last character, not byte: a trailing 表 ends in 0x5C.
+    const unsigned char *pSep = _mbsrchr((const unsigned char *)pszFolder, '\\');
+    BOOL bSep = pSep == NULL || pSep[1] != '\0';
+    assignStr(pstrPath, pszFolder);
+    if (bSep)
+        appendStr(pstrPath, "\\");
+    appendStr(pstrPath, pszName);
+    size_t cbExpected = strlen(pszFolder) + (bSep ? 1 : 0) + strlen(pszName);
+    return pstrPath->buffer != NULL && pstrPath->length == cbExpected;
+}
+
+// Creates a subfolder of the selected folder. The folder is taken before the
+// name dialog opens: the selection can move while it is open. The tree is
+// refreshed only when the selection is still on that folder; otherwise the
+// node to refresh is no longer known.
 static void mkDir() {
-    if (dialog_data.szSelected[0] == '\0')
+    char szFolder[SELECTED_SIZE];
+    strcpy(szFolder, dialog_data.szSelected);
+    if (szFolder[0] == '\0')
         return;
     Str strName = {};
     Str strPath = {};
-    assignStr(&strName, "");
-    if (askFolderName(&strName)) {
-        assignStr(&strPath, dialog_data.szSelected);
-        // The last character, not byte: a trailing 表 ends in 0x5C.
-        unsigned char *pSep = _mbsrchr((unsigned char *)strPath.buffer, '\\');
-        if (pSep == NULL || pSep[1] != '\0')
-            appendStr(&strPath, "\\");
-        appendStr(&strPath, strName.buffer);
-        if (strPath.buffer != NULL && !isTaken(strPath.buffer) &&
-            CreateDirectoryA(strPath.buffer, NULL)) {
-            strcpy(dialog_data.szSelected, strPath.buffer);
-            HWND hTree = findTree();
-            HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-            refreshNodes(hTree, hItem);
-        }
+    if (askFolderName(&strName) && joinPath(&strPath, szFolder, strName.buffer) &&
+        !isTaken(strPath.buffer) && CreateDirectoryA(strPath.buffer, NULL) &&
+        strcmp(dialog_data.szSelected, szFolder) == 0) {
+        HWND hTree = findTree();
+        HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+        refreshNodes(hTree, hItem, strPath.buffer);
     }
     freeStr(&strName);
     freeStr(&strPath);
 }
 
-// Renames the selected folder within its parent.
+// Renames the selected folder within its parent; the folder and its parent
+// are taken before the name dialog opens, as in mkDir. The selection moves to
+// the parent while the renamed item still exists: collapsing the parent would
+// otherwise move it there without the callback under Wine, leaving Copy with
+// the old, vanished folder.
 static void renDir() {
-    if (dialog_data.szSelected[0] == '\0')
-        return;
-    unsigned char *pSep = _mbsrchr((unsigned char *)dialog_data.szSelected, '\\');
+    char szFolder[SELECTED_SIZE];
+    strcpy(szFolder, dialog_data.szSelected);
+    unsigned char *pSep = _mbsrchr((unsigned char *)szFolder, '\\');
     // A drive root has no name of its own to change.
     if (pSep == NULL || pSep[1] == '\0')
         return;
+    char szParent[SELECTED_SIZE];
+    strcpy(szParent, szFolder);
+    szParent[pSep + 1 - (unsigned char *)szFolder] = '\0';
     Str strName = {};
     Str strPath = {};
     assignStr(&strName, (const char *)pSep + 1);
-    if (askFolderName(&strName)) {
-        unsigned char chAfter = pSep[1];
-        pSep[1] = '\0';
-        assignStr(&strPath, dialog_data.szSelected);
-        pSep[1] = chAfter;
-        appendStr(&strPath, strName.buffer);
-        if (strPath.buffer != NULL && !isTaken(strPath.buffer) &&
-            MoveFileA(dialog_data.szSelected, strPath.buffer)) {
-            strcpy(dialog_data.szSelected, strPath.buffer);
-            HWND hTree = findTree();
-            HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-            hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)hItem);
-            refreshNodes(hTree, hItem);
+    if (askFolderName(&strName) && joinPath(&strPath, szParent, strName.buffer) &&
+        !isTaken(strPath.buffer) && MoveFileA(szFolder, strPath.buffer) &&
+        strcmp(dialog_data.szSelected, szFolder) == 0) {
+        HWND hTree = findTree();
+        HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+        hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_PARENT, (LPARAM)hItem);
+        // A root item has no parent to go to (and deselecting would leave the
+        // browser without a folder).
+        if (hItem != NULL) {
+            SendMessageA(hTree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)hItem);
+            refreshNodes(hTree, hItem, strPath.buffer);
         }
     }
     freeStr(&strName);
@@ -941,6 +961,19 @@ static void On_SettingsClicked() {
         collapseDialog();
 }
 
+// The browser has destroyed the panel's controls with its window; the bitmap
+// is the chooser's own, so it goes here however the chooser ended.
+static void On_NcDestroy() {
+    for (int i = 0; i < PANEL_OPTIONS; i++)
+        dialog_data.hOptions[i] = NULL;
+    dialog_data.hHistory = NULL;
+    dialog_data.hApply = NULL;
+    dialog_data.hRevert = NULL;
+    if (dialog_data.hArrowBitmap != NULL)
+        DeleteObject(dialog_data.hArrowBitmap);
+    dialog_data.hArrowBitmap = NULL;
+}
+
 // A click on a control of the chooser; the message goes on to the browser after.
 static void On_ButtonClicked(HWND hControl) {
     switch (clickRow(hControl)) {
@@ -985,6 +1018,9 @@ static LRESULT CALLBACK BrowseProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM l
     case WM_APP_SYNCBUTTONS:
         syncButtons();
         return 0;
+    case WM_NCDESTROY:
+        On_NcDestroy();
+        break;
     default:
         break;
     }
