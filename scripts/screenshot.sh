@@ -1,21 +1,32 @@
 #!/usr/bin/env bash
 # Takes a screenshot of the chooser under a private Xvfb into docs/chooser.png
-# (or the file given). Uses its own Wine prefix with "open the current folder"
-# set, so the chooser shows the sample file's folder preselected.
-#   scripts/screenshot.sh [out.png]
+# (or the file given), with Wine's visual style at 96 DPI or the DPI given
+# (then docs/chooser-<dpi>.png). Uses its own Wine prefix with "open the
+# current folder" set, so the chooser shows the sample file's folder
+# preselected.
+#   scripts/screenshot.sh [--dpi 144] [out.png]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$here/setup.sh" >/dev/null
 source "$here/wine-env.sh"
 export WINEPREFIX="$PORTERLY_ROOT/build/wine/shot-prefix"
-out="$(realpath -m "${1:-$PORTERLY_ROOT/docs/chooser.png}")"
+dpi=96
+if [ "${1:-}" = --dpi ]; then
+    dpi="$2"
+    shift 2
+fi
+default_out="$PORTERLY_ROOT/docs/chooser.png"
+[ "$dpi" = 96 ] || default_out="$PORTERLY_ROOT/docs/chooser-$dpi.png"
+out="$(realpath -m "${1:-$default_out}")"
 cd "$PORTERLY_ROOT"
 [ -f build/win64/CMakeCache.txt ] || cmake --preset win64 >/dev/null
 cmake --build --preset win64 --target porterly >/dev/null
 "$here/prepare-prefix.sh"
 
 unset DISPLAY # always a private screen, never the user's
+export PORTERLY_XVFB_SCREEN=1600x1200x24
 source "$here/xvfb.sh"
+porterly_set_look "$dpi"
 porterly_start_xvfb
 app_pid=""
 cleanup() {
