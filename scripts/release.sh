@@ -11,10 +11,9 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$here/setup.sh" >/dev/null
-cd "$here/.."
-
-number() { sed -n "s/^#define PORTERLY_VER_$1 *\([0-9]*\)\$/\1/p" resources/version.h; }
-version=$(printf '%d.%d.%02d' "$(number MAJOR)" "$(number MINOR)" "$(number PATCH)")
+source "$here/wine-env.sh"
+cd "$PORTERLY_ROOT"
+version=$(porterly_version)
 export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}"
 export TZ=UTC LC_ALL=C
 umask 022

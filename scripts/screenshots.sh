@@ -43,3 +43,4 @@ for name in panel jump-menu; do
     echo "docs/$name$suffix.png"
 done
 wait "$runner"
+rm -rf "$shots" "$WINEPREFIX/drive_c/porterly-tests" # out of the chooser's next picture
