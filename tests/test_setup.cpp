@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include "harness.h"
+#include "../setup/setupres.h"
 
 namespace {
 
@@ -16,21 +17,27 @@ std::string besideTests(const char *name) {
     return path.substr(0, path.rfind('\\') + 1) + name;
 }
 
-DWORD runSetup(const std::string &exe, const std::string &tail) {
+bool startSetup(const std::string &exe, const std::string &tail, PROCESS_INFORMATION *pi) {
     std::string line = "\"" + exe + "\" " + tail;
     std::vector<char> buf(line.begin(), line.end());
     buf.push_back('\0');
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-        return 0xDEAD;
+    return CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, pi);
+}
+
+DWORD waitExit(PROCESS_INFORMATION &pi) {
     DWORD code = STILL_ACTIVE;
     if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0)
         GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return code;
+}
+
+DWORD runSetup(const std::string &exe, const std::string &tail) {
+    PROCESS_INFORMATION pi = {};
+    return startSetup(exe, tail, &pi) ? waitExit(pi) : 0xDEAD;
 }
 
 DWORD setup(const std::string &tail) {
@@ -180,6 +187,44 @@ TEST_F(SetupTest, InstallsUpdatesAndRemovesTheShortcut) {
     EXPECT_EQ(0u, setup("/uninstall /quiet"));
     EXPECT_FALSE(exists(link));
     EXPECT_EQ(0u, setup("/uninstall /quiet")); // nothing left to remove is no failure
+}
+
+// The dialog offers what fits the shortcut it finds, and reports what it did.
+TEST_F(SetupTest, DialogInstallsThenOffersRemoval) {
+    PROCESS_INFORMATION pi = {};
+    auto openDialog = [&]() -> HWND {
+        if (!startSetup(besideTests("porterly-setup.exe"), "", &pi))
+            return NULL;
+        return waitFor([&]() -> HWND {
+            HWND h = FindWindowA("#32770", "Porterly ver.4.63.00 セットアップ");
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            return pid == pi.dwProcessId && IsWindowVisible(h) ? h : NULL;
+        });
+    };
+    auto checked = [](HWND hDlg, int id) {
+        return SendMessageA(GetDlgItem(hDlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    };
+
+    HWND hDlg = openDialog();
+    ASSERT_NE(nullptr, hDlg);
+    EXPECT_TRUE(checked(hDlg, IDC_INSTALL));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hDlg, IDC_PURGE)));
+    clickId(hDlg, IDOK);
+    HWND hBox = waitMessageBox(pi.dwProcessId);
+    ASSERT_NE(nullptr, hBox);
+    EXPECT_NE(std::string::npos, messageBoxText(hBox).find("追加しました"));
+    clickId(hBox, IDOK);
+    EXPECT_EQ(0u, waitExit(pi));
+    EXPECT_TRUE(exists(link));
+
+    hDlg = openDialog();
+    ASSERT_NE(nullptr, hDlg);
+    EXPECT_TRUE(checked(hDlg, IDC_UNINSTALL));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hDlg, IDC_PURGE)));
+    clickId(hDlg, IDCANCEL);
+    EXPECT_EQ(0u, waitExit(pi));
+    EXPECT_TRUE(exists(link));
 }
 
 TEST_F(SetupTest, LeavesAForeignShortcutAlone) {
