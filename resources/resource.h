@@ -15,4 +15,3 @@
 #define IDC_CONFIRMEDIT  1011
 #define IDC_FOLDERLABEL  1012
 
-#define VER_PRODUCT      "4.63.00"

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 wine64 xvfb xauth fonts-ipafont-gothic googletest cmake
-          make locales imagemagick x11-utils)
+          make locales imagemagick x11-utils zip)
 
 missing=()
 for p in "${packages[@]}"; do

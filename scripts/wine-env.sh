@@ -8,3 +8,13 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 export WINEPREFIX="${WINEPREFIX:-$PORTERLY_ROOT/build/wine/test-prefix}"
+
+# The version as the program shows it ("4.63.00"), from resources/version.h.
+porterly_version() {
+    local part numbers=()
+    for part in MAJOR MINOR PATCH; do
+        numbers+=("$(sed -n "s/^#define PORTERLY_VER_$part *\([0-9]*\)\$/\1/p" \
+                      "$PORTERLY_ROOT/resources/version.h")")
+    done
+    printf '%d.%d.%02d' "${numbers[@]}"
+}

@@ -1,5 +1,6 @@
 # Sourced: makes sure a display exists. Starts a private Xvfb when DISPLAY is
-# unset (or unreachable) and stops it when the calling script exits.
+# unset (or unreachable) and stops it when the calling script exits; its size
+# is PORTERLY_XVFB_SCREEN (default 1024x768x24).
 porterly_start_xvfb() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
         return 0
@@ -8,7 +9,7 @@ porterly_start_xvfb() {
     for n in $(seq 90 140); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
     done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${PORTERLY_XVFB_SCREEN:-1024x768x24}" -nolisten tcp >/dev/null 2>&1 &
     PORTERLY_XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 1 50); do
@@ -35,4 +36,20 @@ porterly_stop_session() {
     "$WINESERVER" -k 2>/dev/null || true
     [ -n "${PORTERLY_XVFB_PID:-}" ] && kill "$PORTERLY_XVFB_PID" 2>/dev/null
     true
+}
+
+# The pictures' look, set in the prefix before anything runs in it: the
+# screen's DPI (HKCU\Control Panel\Desktop LogPixels) and Wine's "Light"
+# visual style. Only ever for the pictures' own prefix, never the tests'.
+porterly_set_look() {
+    local theme='HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager'
+    local entry
+    for entry in "HKCU\Control Panel\Desktop|LogPixels|REG_DWORD|$1" \
+                 "$theme|ThemeActive|REG_SZ|1" \
+                 "$theme|DllName|REG_SZ|C:\windows\resources\themes\light\light.msstyles" \
+                 "$theme|ColorName|REG_SZ|Blue" "$theme|SizeName|REG_SZ|NormalSize"; do
+        IFS='|' read -r key value type data <<<"$entry"
+        "$WINE" reg add "$key" /v "$value" /t "$type" /d "$data" /f </dev/null >/dev/null 2>&1
+    done
+    "$WINESERVER" -w
 }

@@ -4,9 +4,10 @@
 #include <windows.h>
 #include <shellapi.h>
 #include "portystr.h"
+#include "version.h"
 
 // Caption of the chooser and of every message box.
-#define APP_TITLE "Porterly ver.4.63.00"
+#define APP_TITLE PORTERLY_TITLE
 
 // Option bits of Settings::dwFlags.
 #define OPT_NOTIFY           0x001

@@ -1,0 +1,276 @@
+// porterly-setup.exe end to end under /quiet: the Send To shortcut read back
+// through the shell, shortcuts it must leave alone, the settings it purges and
+// the key beside them it must keep. Each test puts the prefix's Porterly.lnk
+// and settings key back as they were.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include "harness.h"
+#include "../setup/setupres.h"
+
+namespace {
+
+const char szMakerKey[] = "software\\orvane.kelmit";
+const char szSettingsKey[] = "software\\orvane.kelmit\\porterly";
+
+std::string besideTests(const char *name) {
+    std::string path = programPath();
+    return path.substr(0, path.rfind('\\') + 1) + name;
+}
+
+bool startSetup(const std::string &exe, const std::string &tail, PROCESS_INFORMATION *pi) {
+    std::string line = "\"" + exe + "\" " + tail;
+    std::vector<char> buf(line.begin(), line.end());
+    buf.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    return CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, pi);
+}
+
+DWORD waitExit(PROCESS_INFORMATION &pi) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+DWORD runSetup(const std::string &exe, const std::string &tail) {
+    PROCESS_INFORMATION pi = {};
+    return startSetup(exe, tail, &pi) ? waitExit(pi) : 0xDEAD;
+}
+
+DWORD setup(const std::string &tail) {
+    return runSetup(besideTests("porterly-setup.exe"), tail);
+}
+
+std::string sendToLink() {
+    char buf[MAX_PATH] = "";
+    SHGetFolderPathA(NULL, CSIDL_SENDTO, NULL, SHGFP_TYPE_CURRENT, buf);
+    return std::string(buf) + "\\Porterly.lnk";
+}
+
+std::wstring wide(const std::string &s) {
+    WCHAR buf[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, buf, MAX_PATH);
+    return buf;
+}
+
+struct Link {
+    std::string target, icon, description;
+    int iconIndex = -1;
+};
+
+bool readLink(const std::string &path, Link *out) {
+    IShellLinkA *link = NULL;
+    IPersistFile *file = NULL;
+    bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_IShellLinkA, (void **)&link)) &&
+              SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+              SUCCEEDED(file->Load(wide(path).c_str(), STGM_READ));
+    char buf[MAX_PATH];
+    if (ok && SUCCEEDED(link->GetPath(buf, MAX_PATH, NULL, SLGP_RAWPATH)))
+        out->target = buf;
+    if (ok && SUCCEEDED(link->GetIconLocation(buf, MAX_PATH, &out->iconIndex)))
+        out->icon = buf;
+    if (ok && SUCCEEDED(link->GetDescription(buf, MAX_PATH)))
+        out->description = buf;
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    return ok;
+}
+
+bool writeLink(const std::string &path, const std::string &target) {
+    IShellLinkA *link = NULL;
+    IPersistFile *file = NULL;
+    bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_IShellLinkA, (void **)&link)) &&
+              SUCCEEDED(link->SetPath(target.c_str())) &&
+              SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+              SUCCEEDED(file->Save(wide(path).c_str(), TRUE));
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    return ok;
+}
+
+bool keyExists(const char *key) {
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+void setValue(const char *key, const char *name) {
+    HKEY h;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_WRITE, NULL, &h, NULL));
+    DWORD data = 1;
+    RegSetValueExA(h, name, 0, REG_DWORD, (const BYTE *)&data, sizeof(data));
+    RegCloseKey(h);
+}
+
+// Keeps the prefix's Porterly.lnk and settings key (its values) over a test.
+struct SetupTest : ::testing::Test {
+    std::string link = sendToLink();
+    bool hadLink = false;
+    std::string linkBytes;
+    bool hadMaker = false, hadSettings = false;
+    std::vector<std::pair<std::string, std::string>> values; // name, type + data
+
+    void SetUp() override {
+        CoInitialize(NULL);
+        hadLink = exists(link);
+        if (hadLink)
+            linkBytes = readFile(link);
+        DeleteFileA(link.c_str());
+        hadMaker = keyExists(szMakerKey);
+        HKEY h;
+        hadSettings = RegOpenKeyExA(HKEY_CURRENT_USER, szSettingsKey, 0, KEY_READ, &h) == 0;
+        for (DWORD i = 0; hadSettings; i++) {
+            char name[256];
+            BYTE data[4096];
+            DWORD cchName = sizeof(name), cbData = sizeof(data), type = 0;
+            if (RegEnumValueA(h, i, name, &cchName, NULL, &type, data, &cbData) != 0)
+                break;
+            values.emplace_back(name,
+                                std::string((char *)&type, 4) + std::string((char *)data, cbData));
+        }
+        if (hadSettings)
+            RegCloseKey(h);
+    }
+
+    void TearDown() override {
+        DeleteFileA(link.c_str());
+        if (hadLink) {
+            HANDLE f = CreateFileA(link.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+            DWORD written = 0;
+            WriteFile(f, linkBytes.data(), (DWORD)linkBytes.size(), &written, NULL);
+            CloseHandle(f);
+        }
+        RegDeleteKeyA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\test-sibling");
+        HKEY h;
+        if (hadSettings && RegCreateKeyExA(HKEY_CURRENT_USER, szSettingsKey, 0, NULL, 0, KEY_WRITE,
+                                           NULL, &h, NULL) == 0) {
+            for (auto &v : values)
+                RegSetValueExA(h, v.first.c_str(), 0, *(const DWORD *)v.second.data(),
+                               (const BYTE *)v.second.data() + 4, (DWORD)v.second.size() - 4);
+            RegCloseKey(h);
+        }
+        if (!hadSettings)
+            RegDeleteKeyA(HKEY_CURRENT_USER, szSettingsKey);
+        if (hadMaker && !keyExists(szMakerKey))
+            RegCreateKeyExA(HKEY_CURRENT_USER, szMakerKey, 0, NULL, 0, KEY_WRITE, NULL, &h, NULL);
+        CoUninitialize();
+    }
+};
+
+TEST_F(SetupTest, InstallsUpdatesAndRemovesTheShortcut) {
+    ASSERT_EQ(0u, setup("/install /quiet"));
+    Link read;
+    ASSERT_TRUE(readLink(link, &read));
+    EXPECT_EQ(0, lstrcmpiA(programPath().c_str(), read.target.c_str())) << read.target;
+    EXPECT_EQ(0, lstrcmpiA(programPath().c_str(), read.icon.c_str())) << read.icon;
+    EXPECT_EQ(0, read.iconIndex);
+    EXPECT_FALSE(read.description.empty());
+
+    // A shortcut left by a copy of Porterly kept elsewhere is brought up to date.
+    ASSERT_TRUE(writeLink(link, "C:\\old place\\PORTERLY.EXE"));
+    ASSERT_EQ(0u, setup("/install /quiet"));
+    ASSERT_TRUE(readLink(link, &read));
+    EXPECT_EQ(0, lstrcmpiA(programPath().c_str(), read.target.c_str())) << read.target;
+
+    EXPECT_EQ(0u, setup("/uninstall /quiet"));
+    EXPECT_FALSE(exists(link));
+    EXPECT_EQ(0u, setup("/uninstall /quiet")); // nothing left to remove is no failure
+}
+
+// The dialog offers what fits the shortcut it finds, and reports what it did.
+TEST_F(SetupTest, DialogInstallsThenOffersRemoval) {
+    PROCESS_INFORMATION pi = {};
+    auto openDialog = [&]() -> HWND {
+        if (!startSetup(besideTests("porterly-setup.exe"), "", &pi))
+            return NULL;
+        return waitFor([&]() -> HWND {
+            HWND h = FindWindowA("#32770", "Porterly ver.4.63.00 セットアップ");
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            return pid == pi.dwProcessId && IsWindowVisible(h) ? h : NULL;
+        });
+    };
+    auto checked = [](HWND hDlg, int id) {
+        return SendMessageA(GetDlgItem(hDlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    };
+
+    HWND hDlg = openDialog();
+    ASSERT_NE(nullptr, hDlg);
+    EXPECT_TRUE(checked(hDlg, IDC_INSTALL));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hDlg, IDC_PURGE)));
+    clickId(hDlg, IDOK);
+    HWND hBox = waitMessageBox(pi.dwProcessId);
+    ASSERT_NE(nullptr, hBox);
+    EXPECT_NE(std::string::npos, messageBoxText(hBox).find("追加しました"));
+    clickId(hBox, IDOK);
+    EXPECT_EQ(0u, waitExit(pi));
+    EXPECT_TRUE(exists(link));
+
+    hDlg = openDialog();
+    ASSERT_NE(nullptr, hDlg);
+    EXPECT_TRUE(checked(hDlg, IDC_UNINSTALL));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hDlg, IDC_PURGE)));
+    clickId(hDlg, IDCANCEL);
+    EXPECT_EQ(0u, waitExit(pi));
+    EXPECT_TRUE(exists(link));
+}
+
+TEST_F(SetupTest, LeavesAForeignShortcutAlone) {
+    ASSERT_TRUE(writeLink(link, "C:\\windows\\notepad.exe"));
+    std::string before = readFile(link);
+    EXPECT_EQ(0u, setup("/uninstall /quiet"));
+    EXPECT_EQ(before, readFile(link));
+    EXPECT_NE(0u, setup("/install /quiet"));
+    EXPECT_EQ(before, readFile(link));
+}
+
+TEST_F(SetupTest, RefusesWithoutProgramOrWithBadArguments) {
+    TestDir dir("setup-alone");
+    std::string alone = dir.at("porterly-setup.exe");
+    ASSERT_TRUE(CopyFileA(besideTests("porterly-setup.exe").c_str(), alone.c_str(), FALSE));
+    EXPECT_EQ(1u, runSetup(alone, "/install /quiet"));
+    EXPECT_FALSE(exists(link));
+
+    EXPECT_EQ(2u, setup("/install /bogus /quiet"));
+    EXPECT_EQ(2u, setup("/purge /quiet"));
+    EXPECT_EQ(2u, setup("/install /uninstall /quiet"));
+    EXPECT_FALSE(exists(link));
+}
+
+TEST_F(SetupTest, PurgeKeepsWhatElseTheMakersKeyHolds) {
+    setValue(szSettingsKey, "dwFlags");
+    setValue("software\\orvane.kelmit\\test-sibling", "kept");
+    EXPECT_EQ(0u, setup("/uninstall /purge /quiet"));
+    EXPECT_FALSE(keyExists(szSettingsKey));
+    EXPECT_TRUE(keyExists("software\\orvane.kelmit\\test-sibling"));
+
+    // A value of its own keeps the maker's key too (RegDeleteKey would not mind).
+    RegDeleteKeyA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\test-sibling");
+    setValue(szMakerKey, "test-value");
+    setValue(szSettingsKey, "dwFlags");
+    EXPECT_EQ(0u, setup("/uninstall /purge /quiet"));
+    EXPECT_FALSE(keyExists(szSettingsKey));
+    EXPECT_TRUE(keyExists(szMakerKey));
+
+    HKEY h;
+    ASSERT_EQ(0, RegOpenKeyExA(HKEY_CURRENT_USER, szMakerKey, 0, KEY_WRITE, &h));
+    RegDeleteValueA(h, "test-value");
+    RegCloseKey(h);
+    setValue(szSettingsKey, "dwFlags");
+    EXPECT_EQ(0u, setup("/uninstall /purge /quiet"));
+    EXPECT_FALSE(keyExists(szMakerKey));
+}
+
+} // namespace
