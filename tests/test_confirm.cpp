@@ -431,3 +431,27 @@ TEST(ConfirmDialog, ReservationFailureShowsTheStringMessage) {
     EXPECT_EQ(0, countIn(r.dest));
     EXPECT_FALSE(r.historyWritten());
 }
+
+// An edit control holds 30,000 characters unless told otherwise: the dialog
+// for 30,000 dropped items must still end with the last one.
+TEST(ConfirmDialog, ThirtyThousandItemsAreAllShown) {
+    ConfirmRun r("dlg_many", 1);
+    std::vector<std::string> drops;
+    for (int i = 0; i < 30000; i++)
+        drops.push_back("C:\\dropped\\item" + std::to_string(i) + ".txt");
+    std::string tail;
+    Driver driver([&] {
+        ASSERT_NE(nullptr, leaveChooser(r.dest, drops));
+        HWND hDlg = waitFor(findConfirm, 30000);
+        ASSERT_NE(nullptr, hDlg);
+        HWND hEdit = GetDlgItem(hDlg, IDC_CONFIRMEDIT);
+        std::vector<char> text((size_t)SendMessageA(hEdit, WM_GETTEXTLENGTH, 0, 0) + 1);
+        SendMessageA(hEdit, WM_GETTEXT, (WPARAM)text.size(), (LPARAM)text.data());
+        tail = std::string(text.data()).substr(strlen(text.data()) - 40);
+        PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(0, r.run());
+    driver.thread.join();
+    // Dropped items come last dropped first: item0 ends the list.
+    EXPECT_EQ("\r\nC:\\dropped\\item0.txt\r\n", tail.substr(tail.size() - 24));
+}

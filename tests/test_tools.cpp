@@ -945,34 +945,38 @@ TEST(Rename, AfterNewActsOnTheFolderCopyReturns) {
     EXPECT_TRUE(isFolder(chosen)) << chosen;
 }
 
-// While the name dialog is open the selection moves to the sibling `oth`,
-// whose name is as long.
+// While the name dialog is open the selection moves to a sibling whose name
+// is as long. New and Rename each get their own pair of folders: Wine's
+// browser cannot select a folder again once its content changed.
 TEST(Rename, AndNewTakeTheFolderBeforeTheDialogOpens) {
     TestDir dir("tools_moved");
-    std::string old = dir.folder("old"), oth = dir.folder("oth");
-    touchFolders(old);
-    touchFolders(oth);
+    std::string a = dir.folder("a1"), aOther = dir.folder("a2");
+    std::string b = dir.folder("b1"), bOther = dir.folder("b2");
+    for (const std::string &folder : {a, aOther, b, bOther})
+        touchFolders(folder);
     ToolsRun run(0, {}, "");
     Driver driver([&] {
         HWND hChooser = openedChooser();
         ASSERT_NE(nullptr, hChooser);
         for (HWND hButton : {dialog_data.hNew, dialog_data.hRename}) {
-            ASSERT_TRUE(selectFolder(hChooser, old));
+            bool bNew = hButton == dialog_data.hNew;
+            ASSERT_TRUE(selectFolder(hChooser, bNew ? a : b));
             PostMessageA(hButton, BM_CLICK, 0, 0);
             HWND hDialog = waitNameDialog();
             ASSERT_NE(nullptr, hDialog);
-            EXPECT_TRUE(selectFolder(hChooser, oth));
-            EXPECT_EQ("", enterName(hDialog, hButton == dialog_data.hNew ? "made" : "new"));
-            EXPECT_EQ(oth, selectedPath(hChooser));
+            EXPECT_TRUE(selectFolder(hChooser, bNew ? aOther : bOther));
+            EXPECT_EQ("", enterName(hDialog, bNew ? "made" : "b3"));
+            EXPECT_EQ(bNew ? aOther : bOther, selectedPath(hChooser));
         }
         cancelChooser(hChooser);
     });
     run.show();
     driver.thread.join();
-    EXPECT_TRUE(isFolder(dir.at("new\\made")));
-    EXPECT_FALSE(exists(old));
-    EXPECT_TRUE(isFolder(oth));
-    EXPECT_FALSE(exists(oth + "\\made"));
+    EXPECT_TRUE(isFolder(dir.at("a1\\made")));
+    EXPECT_FALSE(exists(aOther + "\\made"));
+    EXPECT_TRUE(isFolder(dir.at("b3")));
+    EXPECT_FALSE(exists(b));
+    EXPECT_TRUE(isFolder(bOther));
 }
 
 // Fails the n-th Str allocation from the moment it is set (1: the next one).
