@@ -10,6 +10,7 @@
 // work in the last component only. Not modelled: other drives, UNC paths,
 // DOS wildcard subtleties of "?" and "<>", file sizes and times.
 #include "fakefs.h"
+#include <mbctype.h>
 #include <mbstring.h>
 #include <string.h>
 #include <string>
@@ -142,11 +143,14 @@ bool normalise(const char *pszPath, std::vector<std::string> &out, bool *pbSlash
                 out.pop_back();
             continue;
         }
-        // Blanks and dots are never trail bytes, so cutting bytes is safe.
-        if (i + 1 == segs.size())
+        // Blanks and dots are never trail bytes, so cutting bytes is safe. A
+        // last component of only blanks and dots leaves the separator last.
+        if (i + 1 == segs.size()) {
             s.erase(s.find_last_not_of(". ") + 1);
-        else if (s.size() > 1 && s.back() == '.' && s[s.size() - 2] != '.')
+            *pbSlash = *pbSlash || (s.empty() && segs.size() > 1);
+        } else if (s.size() > 1 && s.back() == '.' && s[s.size() - 2] != '.') {
             s.pop_back();
+        }
         if (!s.empty())
             out.push_back(s);
     }
@@ -375,6 +379,15 @@ DWORD GetLongPathNameA(LPCSTR pszShort, LPSTR pszLong, DWORD cch) {
         return (DWORD)out.size() + 1;
     memcpy(pszLong, out.c_str(), out.size() + 1);
     return (DWORD)out.size();
+}
+
+int _ismbblead(unsigned int c) {
+    return isLead((unsigned char)c);
+}
+
+// As msvcrt.dll does it: a lead byte steps two, even onto its NUL.
+unsigned char *_mbsinc(const unsigned char *p) {
+    return (unsigned char *)p + (isLead(*p) ? 2 : 1);
 }
 
 unsigned char *_mbschr(const unsigned char *psz, unsigned int ch) {

@@ -14,6 +14,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+#include <vector>
+#include <mbstring.h>
 #include "fakefs.h"
 #include "portystr.h"
 
@@ -72,6 +74,114 @@ bool namesEntry(const std::string &item) {
     return true;
 }
 
+bool lookUp(const std::string &path, std::string &name) {
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(path.c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(hFind);
+    name = fd.cFileName;
+    return true;
+}
+
+size_t find(const std::string &s, size_t from, unsigned ch) {
+    const unsigned char *p = _mbschr((const unsigned char *)s.c_str() + from, ch);
+    return p ? p - (const unsigned char *)s.c_str() : std::string::npos;
+}
+
+// The long form by the rules, plainly: the service into a roomy buffer, or
+// the component walk.
+bool refLong(std::string &list, const std::string &path, const std::string &lastName) {
+    if (ptrGetLongPathName != nullptr) {
+        char sz[4096];
+        DWORD n = GetLongPathNameA(path.c_str(), sz, sizeof sz);
+        if (n == 0 || n >= sizeof sz)
+            return false;
+        list += std::string(sz) + "\n";
+        return true;
+    }
+    size_t colon = find(path, 0, ':'),
+           sep = colon == std::string::npos ? colon : find(path, colon, '\\');
+    if (sep == std::string::npos)
+        return false;
+    list += path.substr(0, colon + 1);
+    size_t mark = sep != colon + 1 ? sep : std::string::npos;
+    bool bConverted = false;
+    for (size_t next; (next = find(path, sep + 1, '\\')) != std::string::npos; sep = next) {
+        std::string name;
+        if (lookUp(path.substr(0, next), name)) {
+            if (mark != std::string::npos)
+                list += path.substr(colon + 1, mark - colon - 1);
+            mark = std::string::npos;
+            list += "\\" + name;
+            bConverted = true;
+        } else if (bConverted) {
+            return false;
+        } else {
+            mark = next;
+        }
+    }
+    if (mark != std::string::npos)
+        list += path.substr(colon + 1, mark - colon - 1);
+    list += "\\" + lastName + "\n";
+    return true;
+}
+
+// The splitting rules written plainly, as the oracle for the optimised
+// parse: runs k..k, k..k+1, ... in order, a piece with an invalid byte never
+// joins a run already found, the first missing run after a hit ends the item.
+int refParse(std::string text, std::string &list) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    std::vector<size_t> bounds = {(size_t)-1};
+    for (size_t i = 1; i < text.size(); i++) {
+        if (text[i] == ' ')
+            bounds.push_back(i);
+    }
+    bounds.push_back(text.size());
+    auto run = [&](size_t k, size_t e) {
+        return text.substr(bounds[k] + 1, bounds[e + 1] - bounds[k] - 1);
+    };
+    int count = 0;
+    std::string name;
+    for (size_t k = 0, b = bounds.size() - 2; !text.empty() && k <= b;) {
+        if (text[bounds[k] + 1] == '"') {
+            size_t close = find(text, bounds[k] + 2, '"');
+            if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ' '))
+                return -1;
+            std::string path = text.substr(bounds[k] + 2, close - bounds[k] - 2), before = list;
+            if (!lookUp(path, name))
+                return -2;
+            if (!refLong(list, path, name))
+                list = before + path + "\n";
+            count++;
+            while (k <= b && bounds[k] != close + 1)
+                k++;
+            continue;
+        }
+        size_t found = std::string::npos;
+        for (size_t e = k; e <= b; e++) {
+            bool bFound = found != std::string::npos;
+            if (bFound && _mbspbrk((const unsigned char *)run(e, e).c_str(),
+                                   (const unsigned char *)":/\"|<>") != nullptr)
+                break;
+            std::string n;
+            if (lookUp(run(k, e), n))
+                found = e, name = n;
+            else if (bFound)
+                break;
+        }
+        if (found == std::string::npos) {
+            k++;
+        } else if (!refLong(list, run(k, found), name)) {
+            return -3;
+        } else {
+            count++;
+            k = found + 1;
+        }
+    }
+    return count;
+}
+
 void require(bool bOk, const char *pszRule, int rc, const Str &list) {
     if (bOk)
         return;
@@ -120,6 +230,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
 
     require(rc >= -3 || (rc == -4 && failed > 0),
             "result is a count, -1, -2, -3 (-4 after a failed allocation)", rc, list);
+    if (failed == 0) {
+        std::string refList;
+        int refRc = refParse(tail, refList);
+        require(rc == refRc, "the same result as the rules written plainly", rc, list);
+        require(rc < 0 || refList == (list.buffer ? list.buffer : ""),
+                "the same list as the rules written plainly", rc, list);
+    }
     require(fsOpenHandles() == 0, "every search handle closed", rc, list);
     if (list.buffer == nullptr) {
         require(list.capacity == 0 && list.length == 0, "no block, no size", rc, list);

@@ -3,6 +3,7 @@
 // is never taken for a backslash or a vertical bar.
 #pragma once
 
+unsigned char *_mbsinc(const unsigned char *p);
 unsigned char *_mbschr(const unsigned char *psz, unsigned int ch);
 unsigned char *_mbsrchr(const unsigned char *psz, unsigned int ch);
 unsigned char *_mbspbrk(const unsigned char *psz, const unsigned char *pszSet);

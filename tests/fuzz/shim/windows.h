@@ -3,6 +3,7 @@
 // answered by the in-memory drive of ../fakefs.cpp with Windows semantics.
 #pragma once
 #include <stdint.h>
+#include <strings.h>
 
 typedef uint32_t DWORD;
 typedef int BOOL;
@@ -34,3 +35,8 @@ HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd);
 BOOL FindClose(HANDLE hFind);
 DWORD GetFileAttributesA(LPCSTR pszPath);
 DWORD GetLongPathNameA(LPCSTR pszShort, LPSTR pszLong, DWORD cch);
+
+// The runtime's <string.h> has it on Windows; glibc calls it strncasecmp.
+static inline int _strnicmp(const char *a, const char *b, size_t n) {
+    return strncasecmp(a, b, n);
+}
