@@ -28,7 +28,7 @@ fi
 
 # libFuzzer stops at the first failure, so one run has at most one.
 status=0
-"$fuzzer" -max_total_time="$seconds" -max_len=300 -timeout=10 -print_final_stats=1 \
+"$fuzzer" -max_total_time="$seconds" -max_len=128 -timeout=10 -print_final_stats=1 \
     -dict="$root/tests/fuzz/parse.dict" -artifact_prefix="$out/" \
     "$out/corpus" "$root/tests/fuzz/corpus" >"$out/fuzz.log" 2>&1 || status=$?
 inputs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/fuzz.log" | tail -n 1)
