@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine and
-# generates the Japanese locale that gives Wine code page 932. Idempotent:
-# a machine that already has it all is left alone after a quick check.
+# generates the Japanese locale that gives Wine code page 932; clang with its
+# libFuzzer and sanitizer runtimes (libclang-rt-14-dev) builds the fuzzer for
+# the Linux host. Idempotent: a machine that already has it all is left alone
+# after a quick check.
 set -euo pipefail
 
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 wine64 xvfb xauth fonts-ipafont-gothic googletest cmake
-          make locales imagemagick x11-utils zip)
+          make locales imagemagick x11-utils zip clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -166,13 +166,22 @@ static int makePathLongByService(Str *pstrList, char *pszPath) {
     return 0;
 }
 
+// Whether the n bytes at p are "." or "..". A lookup resolves such a
+// component and reports the folder it leads to, whose name must never stand
+// in for it.
+static bool isDotName(const char *p, size_t n) {
+    return (n == 1 && p[0] == '.') || (n == 2 && p[0] == '.' && p[1] == '.');
+}
+
 // The long form without the service: each directory component is looked up
 // and replaced by the name the file system reports. Leading components that
 // cannot be looked up stay as written; once one was converted, a failed
 // lookup fails the item and leaves its beginning in the list.
 static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName) {
     char *pszColon = (char *)_mbschr((unsigned char *)pszPath, ':');
-    if (pszColon == NULL)
+    // Only a drive's colon starts the walk. A slash would separate components
+    // for the lookups but not for the walk.
+    if (pszColon == NULL || pszColon != pszPath + 1 || _mbschr((unsigned char *)pszPath, '/'))
         return LONG_FAILED;
     char chAfter = pszColon[1];
     pszColon[1] = '\0';
@@ -192,9 +201,12 @@ static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName
         if (pszNext == NULL)
             break;
         WIN32_FIND_DATAA fd;
-        *pszNext = '\0';
-        HANDLE hFind = FindFirstFileA(pszPath, &fd);
-        *pszNext = '\\';
+        HANDLE hFind = INVALID_HANDLE_VALUE; // "." and ".." stay as written
+        if (!isDotName(pszSep + 1, (size_t)(pszNext - pszSep - 1))) {
+            *pszNext = '\0';
+            hFind = FindFirstFileA(pszPath, &fd);
+            *pszNext = '\\';
+        }
         if (hFind != INVALID_HANDLE_VALUE) {
             FindClose(hFind);
             if (pszMark != NULL) {
@@ -212,6 +224,8 @@ static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName
         }
         pszSep = pszNext;
     }
+    if (isDotName(pszSep + 1, strlen(pszSep + 1)))
+        return LONG_FAILED; // lastName is the name of the folder it leads to
     if (pszMark != NULL && !appendAsWritten(pstrList, pszColon, pszMark))
         return LONG_NO_ROOM;
     if (!appendPart(pstrList, "\\") || !appendPart(pstrList, lastName) ||
@@ -260,10 +274,13 @@ static bool isPlainPath(const char *pszPath) {
         return false;
     const unsigned char *pComponent = p;
     unsigned char chLast = 0;
-    for (const unsigned char *q = p; *q != '\0'; q = _mbsinc(q)) {
+    for (const unsigned char *q = p; *q != '\0'; q++) {
         chLast = *q;
-        if (_ismbblead(*q) && q[1] != '\0') {
-            chLast = 0; // a double-byte character is never special
+        if (_ismbblead(*q)) {
+            if (q[1] == '\0')
+                return false; // a lead byte without its trail byte
+            chLast = 0;       // a double-byte character is never special
+            q++;
             continue;
         }
         if (strchr("*?\"<>|/", *q) != NULL)
@@ -288,6 +305,10 @@ static bool isPlainPath(const char *pszPath) {
 // which only FindFirstFileA reports; the service finds the long name itself,
 // so there the far cheaper attribute query answers wherever it answers alike.
 static bool lookUp(const char *pszPath, char *pszName) {
+    // No name holds a newline, which would cut the item in two in the list;
+    // only a ".." after it could make such a path name an entry.
+    if (strchr(pszPath, '\n') != NULL)
+        return false;
     if (ptrGetLongPathName != NULL && isPlainPath(pszPath))
         return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
     WIN32_FIND_DATAA fd;

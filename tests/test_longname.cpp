@@ -323,3 +323,13 @@ TEST_F(LongName, SplitterFailsWhenTheListCannotGrow) {
     EXPECT_EQ(nullptr, resize(&list, 0xFFFFFFFFu));
     EXPECT_EQ(nullptr, list.buffer);
 }
+
+// The lookups resolve "." and "..", reporting the folder they lead to: the
+// walk must never put that folder's name in their place.
+TEST_F(LongName, WalkNeverNamesADotComponentByItsFolder) {
+    Str list = {};
+    std::string dot = dirLong + "\\.\\" + lastComponent(fileLong);
+    EXPECT_EQ(2, parseTail(&list, "\"" + dot + "\" \"" + dirLong + "\\..\""));
+    EXPECT_EQ(dot + "\n" + dirLong + "\\..\n", textOf(list));
+    freeStr(&list);
+}

@@ -104,6 +104,9 @@ TEST_F(Parse, Table) {
         {"\"%D\\b.\"", 1, {"%D\\b."}},
         {"%D\\b\\ %D\\a", 1, {"%D\\a"}},
         {"\"%D\\q*.txt\"", 1, {"%D\\q*.txt"}},
+        // A newline would cut the item in two; no name holds one.
+        {"\"%D\\z\n\\..\\b\"", -2, {}},
+        {"%D\\z\n\\..\\b", 0, {}},
     };
     for (const ParseCase &c : cases) {
         std::string tail = expand(c.tail, dir.path);

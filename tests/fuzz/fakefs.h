@@ -1,0 +1,17 @@
+// The in-memory drive C: that answers the splitter's file-system calls on the
+// Linux host (see fakefs.cpp), and what the fuzzer uses to shape it.
+#pragma once
+#include <windows.h>
+
+// Empties the drive down to its root folder C:\, the current folder.
+void fsReset();
+// Adds an entry by its path below C:\ (backslash-separated, code page 932),
+// making missing folders on the way; an entry ending in a backslash is a
+// folder. Names that are not 8.3 get an alias. Returns false, adding nothing
+// more, for a name Windows would refuse or that clashes with an entry of the
+// other kind.
+bool fsAdd(const char *pszPath);
+// Makes an existing folder (a full path such as C:\work) the current folder.
+bool fsSetCwd(const char *pszPath);
+// Search handles opened by FindFirstFileA and not yet closed.
+int fsOpenHandles();
