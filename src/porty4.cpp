@@ -231,20 +231,6 @@ static void clearReadOnly(const char *pszPath, DWORD dwAttr) {
     SetFileAttributesA(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
 }
 
-// Builds folder + "\" + name (no second backslash after a drive root, whose
-// last character is one); false when the string could not be built whole,
-// so that a cut path never names some other entry.
-static bool joinPath(Str *pstr, const char *pszFolder, const char *pszName) {
-    const unsigned char *pSep = _mbsrchr((const unsigned char *)pszFolder, '\\');
-    bool bSep = pSep == NULL || pSep[1] != '\0';
-    assignStr(pstr, pszFolder);
-    if (bSep)
-        appendStr(pstr, "\\");
-    appendStr(pstr, pszName);
-    return pstr->buffer != NULL &&
-           pstr->length == strlen(pszFolder) + (bSep ? 1 : 0) + strlen(pszName);
-}
-
 // Junctions and symbolic links lead out of what was transferred: they are
 // neither walked into nor written through.
 static bool isReparsePoint(DWORD dwAttr) {

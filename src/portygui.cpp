@@ -512,20 +512,6 @@ static HWND findTree() {
     return FindWindowExA(dialog_data.hDlg, NULL, "SysTreeView32", NULL);
 }
 
-// The folder's path, a backslash unless it ends in one, and the name. FALSE
-// when an allocation cut the path short: nothing may act on a part of it.
-static BOOL joinPath(Str *pstrPath, const char *pszFolder, const char *pszName) {
-    // The last character, not byte: a trailing 表 ends in 0x5C.
-    const unsigned char *pSep = _mbsrchr((const unsigned char *)pszFolder, '\\');
-    BOOL bSep = pSep == NULL || pSep[1] != '\0';
-    assignStr(pstrPath, pszFolder);
-    if (bSep)
-        appendStr(pstrPath, "\\");
-    appendStr(pstrPath, pszName);
-    size_t cbExpected = strlen(pszFolder) + (bSep ? 1 : 0) + strlen(pszName);
-    return pstrPath->buffer != NULL && pstrPath->length == cbExpected;
-}
-
 // Creates a subfolder of the selected folder. The folder is taken before the
 // name dialog opens: the selection can move while it is open. The tree is
 // refreshed only when the selection is still on that folder; otherwise the

@@ -99,6 +99,18 @@ void freeStr(Str *pstr) {
     pstr->length = 0;
 }
 
+bool joinPath(Str *pstrPath, const char *pszFolder, const char *pszName) {
+    // The last character, not byte: a trailing 表 ends in 0x5C.
+    const unsigned char *pSep = _mbsrchr((const unsigned char *)pszFolder, '\\');
+    bool bSep = pSep == NULL || pSep[1] != '\0';
+    assignStr(pstrPath, pszFolder);
+    if (bSep)
+        appendStr(pstrPath, "\\");
+    appendStr(pstrPath, pszName);
+    return pstrPath->buffer != NULL &&
+           pstrPath->length == strlen(pszFolder) + (bSep ? 1 : 0) + strlen(pszName);
+}
+
 bool isAnsiText(const WCHAR *pszText, int cch) {
     if (cch == 0)
         return true;

@@ -27,6 +27,11 @@ int count_sp(const char *psz);
 int parse(Str *pstrList, Str *pstrText);
 #define PARSE_NO_MEMORY (-4)
 
+// pstrPath := the folder, a backslash unless the folder ends in one (a drive
+// root), and the name. False when an allocation cut it short: nothing may act
+// on a part of a path.
+bool joinPath(Str *pstrPath, const char *pszFolder, const char *pszName);
+
 // Whether the ANSI code page holds these cch wide characters exactly (no
 // best-fit stand-in such as e for é, no default character).
 bool isAnsiText(const WCHAR *pszText, int cch);
