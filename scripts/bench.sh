@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds the benchmark and runs it under wine64 in its own prefix
+# (build/wine/bench-prefix, whose scratch files are made once and kept), prints
+# its table of timings against bare platform baselines, and writes the table
+# with the machine it ran on into docs/performance.md. Not part of the tests.
+#   scripts/bench.sh [--quick] [chooser|splitter|drop|dialog|readonly|calls]...
+# (naming figures runs only those; docs/performance.md is then left alone)
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+"$here/setup.sh"
+source "$here/wine-env.sh"
+export WINEPREFIX="$PORTERLY_ROOT/build/wine/bench-prefix"
+cd "$PORTERLY_ROOT"
+
+# The win32 build only for its size.
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target porterly >/dev/null
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target porterly porterly-bench porterly-bare-browser >/dev/null
+
+source "$here/xvfb.sh"
+porterly_start_session
+
+out="$(mktemp)"
+trap 'rm -f "$out"; porterly_stop_session' EXIT
+"$WINE" build/win64/porterly-bench.exe "$@" </dev/null | tr -d '\r' >"$out"
+
+cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+commit="$(git rev-parse --short HEAD)"
+git diff --quiet HEAD -- src resources bench || commit="$commit with local changes"
+machine="Measured $(date -u '+%Y-%m-%d %H:%M UTC') on ${cpu:-an unknown CPU}, $(nproc) cores,
+$("$WINE" --version), Xvfb, commit $commit$([ "${1:-}" = --quick ] && echo ' (--quick)')."
+section="$(printf '%s\n\n%s\n' "$machine" "$(cat "$out")")"
+printf '%s\n' "$section"
+
+full=yes
+for arg in "$@"; do [ "$arg" = --quick ] || full=no; done
+if [ "$full" = yes ]; then
+    # Replace what lies between the markers; the rest of the page is prose.
+    doc=docs/performance.md
+    section="$section" awk '
+        /<!-- bench:begin -->/ { print; print ENVIRON["section"]; skip = 1; next }
+        /<!-- bench:end -->/ { skip = 0 }
+        !skip { print }
+    ' "$doc" >"$doc.tmp"
+    mv "$doc.tmp" "$doc"
+    echo "written into $doc" >&2
+fi
