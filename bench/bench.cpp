@@ -10,6 +10,7 @@
 #include "harness.h"
 #include "../src/porty4.cpp"
 #include <algorithm>
+#include <stdarg.h>
 #include <stdio.h>
 
 // Short, so that the full 32K line holds about 1,800 items, as a Send To line

@@ -21,11 +21,13 @@ cmake --build --preset win64 --target porterly porterly-bench porterly-bare-brow
 source "$here/xvfb.sh"
 porterly_start_session
 
-out="$(mktemp)"
-trap 'rm -f "$out"; porterly_stop_session' EXIT
-"$WINE" build/win64/porterly-bench.exe "$@" </dev/null | tr -d '\r' >"$out"
+# Kept, so that a long run's figures survive whatever comes after.
+out=build/bench-last.md
+"$WINE" build/win64/porterly-bench.exe "$@" </dev/null >"$out.tmp"
+tr -d '\r' <"$out.tmp" >"$out"
+rm -f "$out.tmp"
 
-cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+cpu="$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
 commit="$(git rev-parse --short HEAD)"
 git diff --quiet HEAD -- src resources bench || commit="$commit with local changes"
 machine="Measured $(date -u '+%Y-%m-%d %H:%M UTC') on ${cpu:-an unknown CPU}, $(nproc) cores,
