@@ -19,7 +19,7 @@ static const char szRoot[] = "C:\\pb";
 
 static bool bQuick = false;
 static std::vector<std::string> rows;    // table lines, in order
-static std::vector<std::string> targets; // the targets against today's figures
+static std::vector<std::string> targets; // the targets against this run's figures
 static std::vector<std::string> calls;   // platform costs per call
 
 static void fail(const char *pszWhat) {
@@ -286,7 +286,7 @@ static void splitterFigures(const std::vector<std::string> &plain,
             worst = std::max(worst, s[0].median() / s[1].median());
         }
         targets.push_back(format("Splitter, %s items: at most %.1fx the bare loop at every size; "
-                                 "today up to %.2fx: %s",
+                                 "measured up to %.2fx: %s",
                                  kind.pszName, kind.limit, worst,
                                  verdict(worst <= kind.limit).c_str()));
     }
@@ -408,7 +408,7 @@ static void dropFigures(const std::string &item) {
             addRow(work, ours, "`DragQueryFileA` loop (count, length, copy)", s[1]);
             addRow(work, ours, "one walk of the block from `GlobalLock`", s[2]);
             if (c.n == 30000)
-                targets.push_back(format("Drop of 30,000 items: under 100 ms; today %s ms "
+                targets.push_back(format("Drop of 30,000 items: under 100 ms; measured %s ms "
                                          "(median): %s",
                                          ms(ours.median()).c_str(),
                                          verdict(ours.median() < 100).c_str()));
@@ -530,7 +530,7 @@ static void dialogFigures() {
                ours, "the same text set into template 106's edit control, limit lifted", base);
         double ratio = ours.median() / base.median();
         targets.push_back(format("Confirmation of %s items: every line shown and within 1.5x "
-                                 "the bare edit control; today last item shown: %s, %.2fx: %s",
+                                 "the bare edit control; last item shown: %s, %.2fx: %s",
                                  thousands((unsigned)n).c_str(), bOursLast ? "yes" : "no", ratio,
                                  verdict(bOursLast && ratio <= 1.5).c_str()));
         freeStr(&strFiles);

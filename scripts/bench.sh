@@ -30,13 +30,19 @@ rm -f "$out.tmp"
 cpu="$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
 commit="$(git rev-parse --short HEAD)"
 git diff --quiet HEAD -- src resources bench || commit="$commit with local changes"
+quick=""
+full=yes
+for arg in "$@"; do
+    case "$arg" in
+        --quick) quick=" (--quick)" ;;
+        *) full=no ;;
+    esac
+done
 machine="Measured $(date -u '+%Y-%m-%d %H:%M UTC') on ${cpu:-an unknown CPU}, $(nproc) cores,
-$("$WINE" --version), Xvfb, commit $commit$([ "${1:-}" = --quick ] && echo ' (--quick)')."
+$("$WINE" --version), Xvfb, commit $commit$quick."
 section="$(printf '%s\n\n%s\n' "$machine" "$(cat "$out")")"
 printf '%s\n' "$section"
 
-full=yes
-for arg in "$@"; do [ "$arg" = --quick ] || full=no; done
 if [ "$full" = yes ]; then
     # Replace what lies between the markers; the rest of the page is prose.
     doc=docs/performance.md
