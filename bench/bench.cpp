@@ -285,7 +285,7 @@ static void splitterFigures(const std::vector<std::string> &plain,
                    s[0], "`GetFileAttributesA` + `GetLongPathNameA` loop", s[1]);
             worst = std::max(worst, s[0].median() / s[1].median());
         }
-        targets.push_back(format("Splitter, %s items: at most %.1fx the bare loop at every size; "
+        targets.push_back(format("Splitter, %s: at most %.1fx the bare loop at every size; "
                                  "measured up to %.2fx: %s",
                                  kind.pszName, kind.limit, worst,
                                  verdict(worst <= kind.limit).c_str()));
