@@ -518,7 +518,7 @@ static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *ps
         }
         answer = confirmTransfer(pSettings, pstrFiles, nItems, pstrDest);
         if (answer == 3) {
-            showMessage(szStringError, MB_ICONERROR);
+            showStringError(NULL);
             answer = IDCANCEL;
         }
         if (answer == IDYES)
@@ -553,7 +553,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         showUnrepresentable(NULL, pszForeign, FALSE);
         free(pszForeign);
     } else if (nItems == PARSE_NO_MEMORY) {
-        showMessage(szStringError, MB_ICONERROR);
+        showStringError(NULL);
     } else if (nItems < 0) {
         showMessage(szArgError, MB_ICONERROR);
     } else if (readReg(&settings) != ERROR_SUCCESS) {
@@ -564,7 +564,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         if (resize(&strDest, DEST_RESERVE) != NULL)
             runMainLoop(&settings, &strFiles, nItems, &strDest);
         else
-            showMessage(szStringError, MB_ICONERROR);
+            showStringError(NULL);
         RegCloseKey(settings.hKey);
         settings.hKey = NULL;
     }

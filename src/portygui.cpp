@@ -805,8 +805,8 @@ static WCHAR *foreignDropNames(const DropName *pNames, int n) {
     return pszOut;
 }
 
-// Bytes that name i takes in the list (its ANSI form and a newline), written
-// at pOut when pOut is not null.
+// Bytes the name takes in the list (its ANSI form and a newline), written at
+// pOut when pOut is not null.
 static unsigned int writeDropName(const DropName *pName, BOOL bWide, char *pOut,
                                   unsigned int cbRoom) {
     int cb = (int)pName->cch;

@@ -301,9 +301,7 @@ static bool isPlainPath(const char *pszPath) {
             return false;
         if (*q == '\\') {
             size_t n = (size_t)(q - pComponent);
-            bool bDrive = n == 2 && pComponent == p && p[1] == ':';
-            if ((n == 0 && q != p) || (n == 1 && pComponent[0] == '.') ||
-                (n == 2 && !bDrive && pComponent[0] == '.' && pComponent[1] == '.'))
+            if ((n == 0 && q != p) || isDotName((const char *)pComponent, n))
                 return false;
             pComponent = q + 1;
         }
