@@ -531,10 +531,23 @@ static DWORD WINAPI watchdog(LPVOID param) {
     return 0;
 }
 
+// A crash would start Wine's debugger, which waits with the process stopped
+// (the watchdog with it) until ctest's time-out: report it and end instead.
+static LONG WINAPI reportCrash(EXCEPTION_POINTERS *pInfo) {
+    fprintf(stderr, "crash: exception %08lx at %p\n",
+            (unsigned long)pInfo->ExceptionRecord->ExceptionCode,
+            pInfo->ExceptionRecord->ExceptionAddress);
+    fflush(stderr);
+    fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 4);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 static int startWatchdog() {
     char value[16] = "";
     if (GetEnvironmentVariableA("PORTERLY_TEST_WATCHDOG", value, sizeof(value)) == 0)
         return 0;
+    SetUnhandledExceptionFilter(reportCrash);
     int seconds = atoi(value);
     if (seconds > 0) {
         HANDLE h = CreateThread(NULL, 0, watchdog, (LPVOID)(UINT_PTR)seconds, 0, NULL);
