@@ -4,6 +4,7 @@
 // are added. The added controls have no ids and are told apart by handle.
 #include "portygui.h"
 #include "porty4.h"
+#include "dropfiles.h"
 #include "resource.h"
 #include <commctrl.h>
 #include <mbstring.h>
@@ -727,134 +728,6 @@ static int CALLBACK BrowseCallbackProc(HWND hwnd, UINT uMsg, LPARAM lParam, LPAR
 // ---------------------------------------------------------------- window procedure
 
 // ---------------------------------------------------------------- dropped items
-
-// What became of a drop. A drop is taken whole or not at all.
-enum DropResult { DROP_ADDED, DROP_MALFORMED, DROP_NO_ROOM, DROP_FOREIGN };
-
-// One name of a drop block: bytes in the ANSI code page, or wide characters.
-struct DropName {
-    const void *pName;
-    unsigned int cch; // characters, the NUL not counted
-};
-
-// The names of a drop block in order, read in one walk: DragQueryFileA walks
-// the block from its start for every index, which made large drops quadratic.
-// Each name must end inside the block; the list ends with an empty name or
-// with the block. Returns the number of names, or -1 for a block that is not
-// one. pNames (when not null) receives them.
-static int readDropNames(const BYTE *pBlock, SIZE_T cbBlock, DropName *pNames) {
-    if (cbBlock < sizeof(DROPFILES))
-        return -1;
-    const DROPFILES *pdf = (const DROPFILES *)pBlock;
-    if (pdf->pFiles > cbBlock)
-        return -1;
-    int n = 0;
-    if (pdf->fWide) {
-        const WCHAR *p = (const WCHAR *)(pBlock + pdf->pFiles);
-        const WCHAR *pEnd = p + (cbBlock - pdf->pFiles) / sizeof(WCHAR);
-        while (p < pEnd && *p != L'\0') {
-            const WCHAR *q = p;
-            while (q < pEnd && *q != L'\0')
-                q++;
-            if (q == pEnd)
-                return -1;
-            if (pNames != NULL)
-                pNames[n] = {p, (unsigned int)(q - p)};
-            n++;
-            p = q + 1;
-        }
-    } else {
-        const char *p = (const char *)(pBlock + pdf->pFiles);
-        const char *pEnd = (const char *)pBlock + cbBlock;
-        while (p < pEnd && *p != '\0') {
-            const char *q = (const char *)memchr(p, '\0', (size_t)(pEnd - p));
-            if (q == NULL)
-                return -1;
-            if (pNames != NULL)
-                pNames[n] = {p, (unsigned int)(q - p)};
-            n++;
-            p = q + 1;
-        }
-    }
-    return n;
-}
-
-// Lists the wide names that the code page cannot hold, one per line; null
-// when there are none (or no room to list them: then a placeholder).
-static WCHAR *foreignDropNames(const DropName *pNames, int n) {
-    size_t cch = 1;
-    for (int i = 0; i < n; i++) {
-        if (!isAnsiText((const WCHAR *)pNames[i].pName, (int)pNames[i].cch))
-            cch += pNames[i].cch + 2;
-    }
-    if (cch == 1)
-        return NULL;
-    WCHAR *pszOut = (WCHAR *)calloc(cch, sizeof(WCHAR));
-    if (pszOut == NULL)
-        return _wcsdup(L"...");
-    WCHAR *p = pszOut;
-    for (int i = 0; i < n; i++) {
-        const WCHAR *pszName = (const WCHAR *)pNames[i].pName;
-        if (isAnsiText(pszName, (int)pNames[i].cch))
-            continue;
-        memcpy(p, pszName, pNames[i].cch * sizeof(WCHAR));
-        p += pNames[i].cch;
-        *p++ = L'\r';
-        *p++ = L'\n';
-    }
-    return pszOut;
-}
-
-// Bytes the name takes in the list (its ANSI form and a newline), written at
-// pOut when pOut is not null.
-static unsigned int writeDropName(const DropName *pName, BOOL bWide, char *pOut,
-                                  unsigned int cbRoom) {
-    int cb = (int)pName->cch;
-    if (bWide && pName->cch != 0)
-        cb = WideCharToMultiByte(CP_ACP, 0, (const WCHAR *)pName->pName, (int)pName->cch, pOut,
-                                 pOut != NULL ? (int)cbRoom : 0, NULL, NULL);
-    else if (pOut != NULL)
-        memcpy(pOut, pName->pName, pName->cch);
-    if (pOut != NULL)
-        pOut[cb] = '\n';
-    return (unsigned int)cb + 1;
-}
-
-// Appends the names of a drop block to the list, the last dropped first, each
-// followed by a newline: the same bytes DragQueryFileA gives. The list is left
-// as it was unless every name is added.
-static DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock,
-                                WCHAR **ppszForeign) {
-    int n = readDropNames(pBlock, cbBlock, NULL);
-    if (n <= 0)
-        return n < 0 ? DROP_MALFORMED : DROP_ADDED;
-    DropName *pNames = (DropName *)malloc((size_t)n * sizeof(DropName));
-    if (pNames == NULL)
-        return DROP_NO_ROOM;
-    readDropNames(pBlock, cbBlock, pNames);
-    BOOL bWide = ((const DROPFILES *)pBlock)->fWide;
-    DropResult result = DROP_ADDED;
-    if (bWide && (*ppszForeign = foreignDropNames(pNames, n)) != NULL)
-        result = DROP_FOREIGN;
-    unsigned long long cbAdd = 0;
-    for (int i = 0; i < n && result == DROP_ADDED; i++)
-        cbAdd += writeDropName(&pNames[i], bWide, NULL, 0);
-    unsigned int length = pstrList->length;
-    if (result == DROP_ADDED &&
-        (cbAdd >= 0xFFFFFFFEu - length || (pstrList->capacity < length + cbAdd &&
-                                           resize(pstrList, length + (unsigned int)cbAdd) == NULL)))
-        result = DROP_NO_ROOM;
-    if (result == DROP_ADDED) {
-        char *pOut = pstrList->buffer + length;
-        char *pEnd = pOut + cbAdd;
-        for (int i = n; i-- > 0;)
-            pOut += writeDropName(&pNames[i], bWide, pOut, (unsigned int)(pEnd - pOut));
-        *pOut = '\0';
-        pstrList->length = length + (unsigned int)cbAdd;
-    }
-    free(pNames);
-    return result;
-}
 
 // Adds dropped files and folders to the source list, whole or not at all,
 // with the chime when they joined it.

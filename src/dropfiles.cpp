@@ -1,0 +1,127 @@
+// Reading a drop block into the source list. The block is read in one walk
+// (DragQueryFileA walks it from its start for every index, which made large
+// drops quadratic), checked against its size, and taken whole or not at all.
+#include "dropfiles.h"
+#include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+// One name of a drop block: bytes in the ANSI code page, or wide characters.
+struct DropName {
+    const void *pName;
+    unsigned int cch; // characters, the NUL not counted
+};
+
+// The names of a drop block in order. Each name must end inside the block; the list ends with an
+// empty name or with the block. Returns the number of names, or -1 for a block that is not one.
+// pNames (when not null) receives them.
+static int readDropNames(const BYTE *pBlock, SIZE_T cbBlock, DropName *pNames) {
+    if (cbBlock < sizeof(DROPFILES))
+        return -1;
+    const DROPFILES *pdf = (const DROPFILES *)pBlock;
+    if (pdf->pFiles > cbBlock)
+        return -1;
+    int n = 0;
+    if (pdf->fWide) {
+        const WCHAR *p = (const WCHAR *)(pBlock + pdf->pFiles);
+        const WCHAR *pEnd = p + (cbBlock - pdf->pFiles) / sizeof(WCHAR);
+        while (p < pEnd && *p != L'\0') {
+            const WCHAR *q = p;
+            while (q < pEnd && *q != L'\0')
+                q++;
+            if (q == pEnd)
+                return -1;
+            if (pNames != NULL)
+                pNames[n] = {p, (unsigned int)(q - p)};
+            n++;
+            p = q + 1;
+        }
+    } else {
+        const char *p = (const char *)(pBlock + pdf->pFiles);
+        const char *pEnd = (const char *)pBlock + cbBlock;
+        while (p < pEnd && *p != '\0') {
+            const char *q = (const char *)memchr(p, '\0', (size_t)(pEnd - p));
+            if (q == NULL)
+                return -1;
+            if (pNames != NULL)
+                pNames[n] = {p, (unsigned int)(q - p)};
+            n++;
+            p = q + 1;
+        }
+    }
+    return n;
+}
+
+// Lists the wide names that the code page cannot hold, one per line; null
+// when there are none (or no room to list them: then a placeholder).
+static WCHAR *foreignDropNames(const DropName *pNames, int n) {
+    size_t cch = 1;
+    for (int i = 0; i < n; i++) {
+        if (!isAnsiText((const WCHAR *)pNames[i].pName, (int)pNames[i].cch))
+            cch += pNames[i].cch + 2;
+    }
+    if (cch == 1)
+        return NULL;
+    WCHAR *pszOut = (WCHAR *)calloc(cch, sizeof(WCHAR));
+    if (pszOut == NULL)
+        return _wcsdup(L"...");
+    WCHAR *p = pszOut;
+    for (int i = 0; i < n; i++) {
+        const WCHAR *pszName = (const WCHAR *)pNames[i].pName;
+        if (isAnsiText(pszName, (int)pNames[i].cch))
+            continue;
+        memcpy(p, pszName, pNames[i].cch * sizeof(WCHAR));
+        p += pNames[i].cch;
+        *p++ = L'\r';
+        *p++ = L'\n';
+    }
+    return pszOut;
+}
+
+// Bytes the name takes in the list (its ANSI form and a newline), written at
+// pOut when pOut is not null.
+static unsigned int writeDropName(const DropName *pName, BOOL bWide, char *pOut,
+                                  unsigned int cbRoom) {
+    int cb = (int)pName->cch;
+    if (bWide && pName->cch != 0)
+        cb = WideCharToMultiByte(CP_ACP, 0, (const WCHAR *)pName->pName, (int)pName->cch, pOut,
+                                 pOut != NULL ? (int)cbRoom : 0, NULL, NULL);
+    else if (pOut != NULL)
+        memcpy(pOut, pName->pName, pName->cch);
+    if (pOut != NULL)
+        pOut[cb] = '\n';
+    return (unsigned int)cb + 1;
+}
+
+DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHAR **ppszForeign) {
+    int n = readDropNames(pBlock, cbBlock, NULL);
+    if (n <= 0)
+        return n < 0 ? DROP_MALFORMED : DROP_ADDED;
+    DropName *pNames = (DropName *)malloc((size_t)n * sizeof(DropName));
+    if (pNames == NULL)
+        return DROP_NO_ROOM;
+    readDropNames(pBlock, cbBlock, pNames);
+    BOOL bWide = ((const DROPFILES *)pBlock)->fWide;
+    DropResult result = DROP_ADDED;
+    if (bWide && (*ppszForeign = foreignDropNames(pNames, n)) != NULL)
+        result = DROP_FOREIGN;
+    unsigned long long cbAdd = 0;
+    for (int i = 0; i < n && result == DROP_ADDED; i++)
+        cbAdd += writeDropName(&pNames[i], bWide, NULL, 0);
+    unsigned int length = pstrList->length;
+    if (result == DROP_ADDED &&
+        (cbAdd >= 0xFFFFFFFEu - length || (pstrList->capacity < length + cbAdd &&
+                                           resize(pstrList, length + (unsigned int)cbAdd) == NULL)))
+        result = DROP_NO_ROOM;
+    if (result == DROP_ADDED) {
+        char *pOut = pstrList->buffer + length;
+        char *pEnd = pOut + cbAdd;
+        for (int i = n; i-- > 0;)
+            pOut += writeDropName(&pNames[i], bWide, pOut, (unsigned int)(pEnd - pOut));
+        *pOut = '\0';
+        pstrList->length = length + (unsigned int)cbAdd;
+    }
+    free(pNames);
+    return result;
+}
