@@ -54,8 +54,8 @@ static int readDropNames(const BYTE *pBlock, SIZE_T cbBlock, DropName *pNames) {
 }
 
 // Lists the wide names that the code page cannot hold, one per line; null
-// when there are none (or no room to list them: then a placeholder).
-static WCHAR *foreignDropNames(const DropName *pNames, int n) {
+// when there are none, or when there is no room to tell (*pbNoRoom).
+static WCHAR *foreignDropNames(const DropName *pNames, int n, bool *pbNoRoom) {
     size_t cch = 1;
     for (int i = 0; i < n; i++) {
         if (!isAnsiText((const WCHAR *)pNames[i].pName, (int)pNames[i].cch))
@@ -63,9 +63,10 @@ static WCHAR *foreignDropNames(const DropName *pNames, int n) {
     }
     if (cch == 1)
         return NULL;
-    WCHAR *pszOut = (WCHAR *)calloc(cch, sizeof(WCHAR));
+    WCHAR *pszOut = (WCHAR *)pfnStrCalloc(cch, sizeof(WCHAR));
+    *pbNoRoom = pszOut == NULL;
     if (pszOut == NULL)
-        return _wcsdup(L"...");
+        return NULL;
     WCHAR *p = pszOut;
     for (int i = 0; i < n; i++) {
         const WCHAR *pszName = (const WCHAR *)pNames[i].pName;
@@ -104,14 +105,17 @@ DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHA
     readDropNames(pBlock, cbBlock, pNames);
     BOOL bWide = ((const DROPFILES *)pBlock)->fWide;
     DropResult result = DROP_ADDED;
-    if (bWide && (*ppszForeign = foreignDropNames(pNames, n)) != NULL)
+    bool bNoRoom = false;
+    if (bWide && (*ppszForeign = foreignDropNames(pNames, n, &bNoRoom)) != NULL)
         result = DROP_FOREIGN;
+    else if (bNoRoom)
+        result = DROP_NO_ROOM; // best-fit names could stand for other files
     unsigned long long cbAdd = 0;
     for (int i = 0; i < n && result == DROP_ADDED; i++)
         cbAdd += writeDropName(&pNames[i], bWide, NULL, 0);
     unsigned int length = pstrList->length;
     if (result == DROP_ADDED &&
-        (cbAdd >= 0xFFFFFFFEu - length || (pstrList->capacity < length + cbAdd &&
+        (cbAdd >= 0xFFFFFFFEu - length || (pstrList->capacity <= length + cbAdd &&
                                            resize(pstrList, length + (unsigned int)cbAdd) == NULL)))
         result = DROP_NO_ROOM;
     if (result == DROP_ADDED) {

@@ -358,23 +358,25 @@ static int itemAround(WidePiece *pieces, int first, int n, int j, WCHAR **ppStar
     return last;
 }
 
-// Lists, one per line, the command-line items that hold characters the ANSI
-// code page cannot represent: the ANSI command line shows them changed (é as
-// e), so they could name nothing or another file. Null when there are none.
-static WCHAR *unrepresentableItems() {
-    const WCHAR *pszTail = wideTail();
+// Lists, one per line, the items of the wide tail that hold characters the
+// ANSI code page cannot represent: the ANSI command line shows them changed
+// (é as e), so they could name nothing or another file. Null when there are
+// none, or when there is no memory to tell (*pbNoMemory): the run must not go
+// on with the changed names then.
+static WCHAR *unrepresentableItems(const WCHAR *pszTail, bool *pbNoMemory) {
     size_t cchTail = wcslen(pszTail);
+    *pbNoMemory = false;
     if (isAnsiText(pszTail, (int)cchTail))
         return NULL;
-    WCHAR *pszCopy = (WCHAR *)malloc((cchTail + 1) * sizeof(WCHAR));
-    WidePiece *pieces = (WidePiece *)malloc((cchTail + 1) * sizeof(WidePiece));
-    WCHAR *pszNames = (WCHAR *)malloc((cchTail * 3 + 1) * sizeof(WCHAR));
+    WCHAR *pszCopy = (WCHAR *)pfnStrCalloc(cchTail + 1, sizeof(WCHAR));
+    WidePiece *pieces = (WidePiece *)pfnStrCalloc(cchTail + 1, sizeof(WidePiece));
+    WCHAR *pszNames = (WCHAR *)pfnStrCalloc(cchTail * 3 + 1, sizeof(WCHAR));
     if (pszCopy == NULL || pieces == NULL || pszNames == NULL) {
         free(pszCopy);
         free(pieces);
-        if (pszNames != NULL)
-            wcscpy(pszNames, pszTail);
-        return pszNames;
+        free(pszNames);
+        *pbNoMemory = true;
+        return NULL;
     }
     wcscpy(pszCopy, pszTail);
     int n = 0;
@@ -542,9 +544,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
 
     // Items whose names the code page cannot hold end the run before
     // anything is chosen: their ANSI form may name another file.
-    WCHAR *pszForeign = unrepresentableItems();
-    int nItems = 0;
-    if (pszForeign == NULL) {
+    bool bNoMemory = false;
+    WCHAR *pszForeign = unrepresentableItems(wideTail(), &bNoMemory);
+    int nItems = bNoMemory ? PARSE_NO_MEMORY : 0;
+    if (pszForeign == NULL && !bNoMemory) {
         HCURSOR hOld = SetCursor(LoadCursor(NULL, IDC_WAIT));
         nItems = parse(&strFiles, &strCmdLine);
         SetCursor(hOld);

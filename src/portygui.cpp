@@ -264,7 +264,8 @@ static const int csidlFolders[JUMP_FOLDERS] = {
 typedef DWORD_PTR(WINAPI *SHGetFileInfoProc)(LPCSTR, DWORD, SHFILEINFOA *, UINT, UINT);
 
 // Appends a string item whose data word is the path that choosing it selects.
-static void appendJumpItem(HMENU hMenu, const char *pszText, const char *pszPath, UINT uId,
+// False when it could not be added (a submenu is then not the menu's own).
+static BOOL appendJumpItem(HMENU hMenu, const char *pszText, const char *pszPath, UINT uId,
                            HMENU hSubMenu) {
     MENUITEMINFOA mii = {};
     mii.cbSize = MENUITEMINFO_SIZE;
@@ -274,7 +275,7 @@ static void appendJumpItem(HMENU hMenu, const char *pszText, const char *pszPath
     mii.hSubMenu = hSubMenu;
     mii.dwItemData = (ULONG_PTR)pszPath;
     mii.dwTypeData = (LPSTR)pszText;
-    InsertMenuItemA(hMenu, GetMenuItemCount(hMenu), TRUE, &mii);
+    return InsertMenuItemA(hMenu, GetMenuItemCount(hMenu), TRUE, &mii);
 }
 
 static void appendSeparator(HMENU hMenu) {
@@ -352,7 +353,9 @@ static void openRecent() {
     }
     appendSeparator(hMenu);
     HMENU hSubMenu = CreatePopupMenu();
-    appendJumpItem(hMenu, "共通", NULL, JUMP_FIRST_ID + uCount + JUMP_FOLDERS, hSubMenu);
+    // Once attached, the submenu goes with its menu.
+    BOOL bOwned =
+        appendJumpItem(hMenu, "共通", NULL, JUMP_FIRST_ID + uCount + JUMP_FOLDERS, hSubMenu);
 
     // Looked up each time: older shells lack the display-name service.
     HMODULE hShell = LoadLibraryA("shell32.dll");
@@ -375,7 +378,7 @@ static void openRecent() {
             SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)mii.dwItemData);
     }
 
-    if (hSubMenu != NULL)
+    if (hSubMenu != NULL && !bOwned)
         DestroyMenu(hSubMenu);
     DestroyMenu(hMenu);
     if (hShell != NULL)

@@ -78,7 +78,7 @@ Str *resize(Str *pstr, unsigned int n) {
     if (pstr->buffer == NULL)
         p[0] = '\0';
     pstr->buffer = p;
-    pstr->capacity = n;
+    pstr->capacity = n + 1;
     return pstr;
 }
 

@@ -14,6 +14,7 @@ struct Str {
 
 Str *assignStr(Str *pstr, const char *psz);
 Str *appendStr(Str *pstr, const char *psz);
+// Reserves room for n text bytes and the NUL.
 Str *resize(Str *pstr, unsigned int n);
 char *rfind(Str *pstr, char ch);
 void freeStr(Str *pstr);

@@ -7,6 +7,7 @@
 #include "harness.h"
 #include "../src/portygui.cpp"
 #include <commctrl.h>
+#include <malloc.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -812,6 +813,9 @@ TEST(ChooserDrop, OneWalkGivesWhatDragQueryFileGives) {
 static void *failingRealloc(void *, size_t) {
     return NULL;
 }
+static void *failingCalloc(size_t, size_t) {
+    return NULL;
+}
 
 // A drop is taken whole or not at all: a name the code page cannot hold, a
 // list that cannot grow, or a block that is not one leave the list alone.
@@ -828,6 +832,14 @@ TEST(ChooserDrop, RefusedWholeAndListKept) {
     EXPECT_EQ("X\n", strText(list));
     GlobalFree(h);
 
+    // Without room to name them, names the code page cannot hold are refused too.
+    h = makeDrop({L"C:\\café.txt"}, true);
+    pfnStrCalloc = failingCalloc;
+    EXPECT_EQ(DROP_NO_ROOM, dropInto(&list, h, &pszForeign));
+    pfnStrCalloc = calloc;
+    EXPECT_EQ("X\n", strText(list));
+    GlobalFree(h);
+
     h = makeDrop({L"C:\\a.txt"}, false);
     pfnStrRealloc = failingRealloc;
     EXPECT_EQ(DROP_NO_ROOM, dropInto(&list, h, &pszForeign));
@@ -838,6 +850,22 @@ TEST(ChooserDrop, RefusedWholeAndListKept) {
     GlobalUnlock(h);
     EXPECT_EQ(DROP_MALFORMED, dropInto(&list, h, &pszForeign));
     EXPECT_EQ("X\n", strText(list));
+    GlobalFree(h);
+    freeStr(&list);
+}
+
+// A drop that exactly fills the room a cut-back list left keeps its NUL
+// inside the block.
+TEST(ChooserDrop, ExactFillKeepsTheNulInTheBlock) {
+    Str list = {};
+    assignStr(&list, "X\nabcdefgh"); // an 11-byte block
+    list.buffer[2] = '\0';           // cut back as a failed expansion is
+    list.length = 2;
+    HGLOBAL h = makeDrop({L"C:\\abcde"}, false); // 9 bytes with its newline
+    WCHAR *pszForeign = NULL;
+    EXPECT_EQ(DROP_ADDED, dropInto(&list, h, &pszForeign));
+    EXPECT_EQ("X\nC:\\abcde\n", strText(list));
+    EXPECT_LT(list.length, _msize(list.buffer));
     GlobalFree(h);
     freeStr(&list);
 }

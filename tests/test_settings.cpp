@@ -263,4 +263,19 @@ TEST(Prompt, NoConfirmAnswersYesAtOnce) {
     freeStr(&dest);
 }
 
+void *failingCalloc(size_t, size_t) {
+    return NULL;
+}
+
+// Without memory to name the items the code page cannot hold, the run must
+// not go on with their best-fit forms.
+TEST(Prompt, ForeignNamesWithoutMemoryStopTheRun) {
+    bool bNoMemory = false;
+    pfnStrCalloc = failingCalloc;
+    WCHAR *pszNames = unrepresentableItems(L"C:\\caf\u00e9.txt", &bNoMemory);
+    pfnStrCalloc = calloc;
+    EXPECT_EQ(nullptr, pszNames);
+    EXPECT_TRUE(bNoMemory);
+}
+
 } // namespace

@@ -41,7 +41,7 @@ TEST(Str, GrowsToTheExactSize) {
     // resize(0) gives a one-byte block with the empty text; an append then
     // reallocates to exactly what it needs.
     ASSERT_NE(nullptr, resize(&s, 0));
-    EXPECT_EQ(0u, s.capacity);
+    EXPECT_EQ(1u, s.capacity);
     EXPECT_EQ(0u, s.length);
     EXPECT_STREQ("", s.buffer);
     EXPECT_EQ(1u, _msize(s.buffer));
@@ -55,18 +55,19 @@ TEST(Str, ResizeReservesWithoutChangingTheText) {
     Str s = {};
     assignStr(&s, "abc");
     ASSERT_NE(nullptr, resize(&s, 10));
-    EXPECT_EQ(10u, s.capacity);
+    EXPECT_EQ(11u, s.capacity); // the block's size, as appendStr counts it
+    EXPECT_EQ(11u, _msize(s.buffer));
     EXPECT_EQ(3u, s.length);
     EXPECT_STREQ("abc", s.buffer);
     char *block = s.buffer;
-    appendStr(&s, "123456"); // needs exactly 10: no reallocation
+    appendStr(&s, "1234567"); // fills the 11 bytes exactly: no reallocation
     EXPECT_EQ(block, s.buffer);
-    EXPECT_EQ(10u, s.capacity);
-    EXPECT_STREQ("abc123456", s.buffer);
-    appendStr(&s, "7"); // 11: grows to exactly 11
     EXPECT_EQ(11u, s.capacity);
-    EXPECT_EQ(11u, _msize(s.buffer));
     EXPECT_STREQ("abc1234567", s.buffer);
+    appendStr(&s, "8"); // 12: grows to exactly 12
+    EXPECT_EQ(12u, s.capacity);
+    EXPECT_EQ(12u, _msize(s.buffer));
+    EXPECT_STREQ("abc12345678", s.buffer);
     freeStr(&s);
 }
 

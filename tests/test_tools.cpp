@@ -3,7 +3,27 @@
 // the test's thread through GuiMain; a Driver thread clicks, types and reads
 // it. The module is compiled in here to reach dialog_data and its helpers.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <algorithm>
+#include <vector>
+
+// Every menu the chooser destroys, with the submenus that go along with it,
+// so that a menu destroyed twice shows.
+static std::vector<HMENU> destroyedMenus;
+static void noteDestroyed(HMENU hMenu) {
+    destroyedMenus.push_back(hMenu);
+    for (int i = 0; i < GetMenuItemCount(hMenu); i++) {
+        if (HMENU hSub = GetSubMenu(hMenu, i))
+            noteDestroyed(hSub);
+    }
+}
+static BOOL WINAPI destroyMenuSpy(HMENU hMenu) {
+    noteDestroyed(hMenu);
+    return DestroyMenu(hMenu);
+}
+#define DestroyMenu destroyMenuSpy
 #include "../src/portygui.cpp"
+#undef DestroyMenu
 #include "harness.h"
 #include <atomic>
 #include <mutex>
@@ -484,8 +504,12 @@ TEST(JumpMenu, ListsHistoryThenCommonThenSpecialFolders) {
         EXPECT_TRUE(selections().empty());
         cancelChooser(hChooser);
     });
+    destroyedMenus.clear();
     run.show();
     driver.thread.join();
+    std::vector<HMENU> once = destroyedMenus;
+    std::sort(once.begin(), once.end());
+    EXPECT_EQ(once.end(), std::adjacent_find(once.begin(), once.end())); // none twice
 
     ASSERT_GE(main.size(), 5u);
     const std::string history[3] = {a, b, c};
