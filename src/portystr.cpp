@@ -311,16 +311,163 @@ static bool isPlainPath(const char *pszPath) {
     return !isDeviceName(pComponent);
 }
 
+// ---------------------------------------------------------------- folder listings
+
+// A miss costs the platform a scan of the folder (as much as listing it),
+// and an unquoted item holding n blanks misses up to n times before its hit.
+// So after the first miss in a folder its names are listed once, and later
+// lookups there ask the platform only for a name the listing may hold.
+#define LISTINGS 4
+
+struct Listing {
+    char *pszFolder; // the folder's text, its last backslash included; null: unused
+    char *pNames;    // each name: two bytes of length, then its bytes
+    size_t cb;
+    bool bKnown; // false: the folder could not be listed; ask the platform
+};
+
+struct Listings {
+    Listing slots[LISTINGS];
+    int next;
+};
+
+static void freeListings(Listings *pl) {
+    for (Listing &l : pl->slots) {
+        free(l.pszFolder);
+        free(l.pNames);
+    }
+}
+
+// The length of the folder part of a path: up to its last backslash.
+static size_t folderLength(const char *pszPath) {
+    const char *pSep = (const char *)_mbsrchr((const unsigned char *)pszPath, '\\');
+    return pSep != NULL ? (size_t)(pSep - pszPath) + 1 : 0;
+}
+
+static Listing *findListing(Listings *pl, const char *pszPath) {
+    size_t n = folderLength(pszPath);
+    for (Listing &l : pl->slots) {
+        if (l.pszFolder != NULL && strlen(l.pszFolder) == n && memcmp(l.pszFolder, pszPath, n) == 0)
+            return &l;
+    }
+    return NULL;
+}
+
+static bool addName(Listing *pl, const char *pszName) {
+    size_t n = strlen(pszName);
+    char *p = (char *)realloc(pl->pNames, pl->cb + n + 2);
+    if (p == NULL)
+        return false;
+    p[pl->cb] = (char)(n & 0xFF);
+    p[pl->cb + 1] = (char)(n >> 8);
+    memcpy(p + pl->cb + 2, pszName, n);
+    pl->pNames = p;
+    pl->cb += n + 2;
+    return true;
+}
+
+// Lists the folder of pszPath into the next slot. A name holding '?' stands
+// for characters the code page cannot hold, which may match anything: such a
+// folder, like one that cannot be listed, is left to the platform.
+static void makeListing(Listings *pl, const char *pszPath) {
+    Listing *p = &pl->slots[pl->next];
+    pl->next = (pl->next + 1) % LISTINGS;
+    free(p->pszFolder);
+    free(p->pNames);
+    *p = {};
+    size_t n = folderLength(pszPath);
+    p->pszFolder = (char *)malloc(n + 2);
+    if (p->pszFolder == NULL)
+        return;
+    memcpy(p->pszFolder, pszPath, n);
+    strcpy(p->pszFolder + n, "*");
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(p->pszFolder, &fd);
+    p->pszFolder[n] = '\0';
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    bool bKnown = true;
+    do {
+        bKnown = bKnown && strchr(fd.cFileName, '?') == NULL && addName(p, fd.cFileName) &&
+                 addName(p, fd.cAlternateFileName);
+    } while (bKnown && FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+    p->bKnown = bKnown;
+}
+
+// Whether the two names may be one to the file system: the same shape, ASCII
+// letters alike in either case, other single bytes equal. Double-byte
+// characters are never told apart (the file system folds some, such as
+// full-width letters), so this errs only towards asking the platform.
+static bool mayBeSame(const unsigned char *a, const unsigned char *b, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        bool bLead = _ismbblead(a[i]) != 0;
+        if (bLead != (_ismbblead(b[i]) != 0))
+            return false;
+        if (bLead) {
+            i++;
+        } else if (a[i] != b[i] &&
+                   ((a[i] | 0x20) != (b[i] | 0x20) || (a[i] | 0x20) < 'a' || (a[i] | 0x20) > 'z')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the listing may hold the last component of pszPath.
+static bool mayBeListed(const Listing *p, const char *pszPath) {
+    if (!p->bKnown)
+        return true;
+    const unsigned char *pszName = (const unsigned char *)pszPath + folderLength(pszPath);
+    size_t n = strlen((const char *)pszName);
+    for (size_t i = 0; i < p->cb;) {
+        const unsigned char *q = (const unsigned char *)p->pNames + i;
+        size_t m = q[0] | (size_t)q[1] << 8;
+        if (m == n && mayBeSame(q + 2, pszName, n))
+            return true;
+        i += m + 2;
+    }
+    return false;
+}
+
+// The attribute query, and FindFirstFileA where the query is refused but a
+// search may still see the entry: a file held open without sharing, or one
+// the folder grants no read right to.
+static bool attributesFound(const char *pszPath) {
+    if (GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    DWORD dwError = GetLastError();
+    if (dwError != ERROR_SHARING_VIOLATION && dwError != ERROR_ACCESS_DENIED)
+        return false;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(pszPath, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(hFind);
+    return true;
+}
+
+// ---------------------------------------------------------------- splitting
+
 // Looks pszPath up. The walk needs the entry's long name (copied to pszName),
 // which only FindFirstFileA reports; the service finds the long name itself,
-// so there the far cheaper attribute query answers wherever it answers alike.
-static bool lookUp(const char *pszPath, char *pszName) {
+// so there the far cheaper attribute query answers wherever it answers alike,
+// helped by the folder listings (pl, or null for none).
+static bool lookUp(const char *pszPath, char *pszName, Listings *pl) {
     // No name holds a newline, which would cut the item in two in the list;
     // only a ".." after it could make such a path name an entry.
     if (strchr(pszPath, '\n') != NULL)
         return false;
-    if (ptrGetLongPathName != NULL && isPlainPath(pszPath))
-        return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
+    if (ptrGetLongPathName != NULL && isPlainPath(pszPath)) {
+        Listing *pListing = pl != NULL ? findListing(pl, pszPath) : NULL;
+        if (pListing != NULL && !mayBeListed(pListing, pszPath))
+            return false;
+        if (attributesFound(pszPath))
+            return true;
+        if (pl != NULL && pListing == NULL)
+            makeListing(pl, pszPath);
+        return false;
+    }
     WIN32_FIND_DATAA fd;
     HANDLE hFind = FindFirstFileA(pszPath, &fd);
     if (hFind == INVALID_HANDLE_VALUE)
@@ -330,20 +477,70 @@ static bool lookUp(const char *pszPath, char *pszName) {
     return true;
 }
 
+// Whether the path holds a "/" or a "." or ".." component: the shell reads
+// such a path as its full form, and so must the list.
+static bool needsFullPath(const char *pszPath) {
+    const unsigned char *pComponent = (const unsigned char *)pszPath;
+    for (const unsigned char *q = pComponent;; q++) {
+        if (_ismbblead(*q) && q[1] != '\0') {
+            q++; // a trail byte is never a separator
+        } else if (*q == '/' || *q == '\\' || *q == '\0') {
+            if (*q == '/' || isDotName((const char *)pComponent, (size_t)(q - pComponent)))
+                return true;
+            if (*q == '\0')
+                return false;
+            pComponent = q + 1;
+        }
+    }
+}
+
+// Appends the item at pszPath (lastName: its last component's long name) as
+// the shell will read it: a path with "/", "." or ".." as its full form.
+// Returns 0, LONG_FAILED or LONG_NO_ROOM. A quoted item (bQuoted) falls back
+// to that text when its long form fails, dropping the failed attempt.
+static int appendItem(Str *pstrList, char *pszPath, const char *lastName, bool bQuoted) {
+    Str strFull = {};
+    if (needsFullPath(pszPath)) {
+        DWORD n = GetFullPathNameA(pszPath, 0, NULL, NULL);
+        if (n == 0)
+            return LONG_FAILED;
+        if (resize(&strFull, n) == NULL)
+            return LONG_NO_ROOM;
+        DWORD m = GetFullPathNameA(pszPath, strFull.capacity, strFull.buffer, NULL);
+        if (m == 0 || m >= strFull.capacity) {
+            freeStr(&strFull);
+            return LONG_FAILED;
+        }
+        pszPath = strFull.buffer;
+    }
+    unsigned int before = pstrList->length;
+    int rc = makePathLong(pstrList, pszPath, lastName);
+    if (rc == LONG_FAILED && bQuoted) {
+        if (pstrList->buffer != NULL) {
+            pstrList->buffer[before] = '\0';
+            pstrList->length = before;
+        }
+        rc = appendPart(pstrList, pszPath) && appendPart(pstrList, "\n") ? 0 : LONG_NO_ROOM;
+    }
+    freeStr(&strFull);
+    return rc;
+}
+
 // The pieces of the tail: piece k runs from bounds[k] + 1 to bounds[k + 1];
 // bounds[0] is "before the first byte" and the last bound is the text's end.
 struct Pieces {
     char *text;
     int *bounds;
     int b; // the last piece's number
+    Listings listings;
 };
 
 // Looks up the run of pieces k..e.
-static bool lookUpRun(const Pieces *pp, int k, int e, char *pszName) {
+static bool lookUpRun(Pieces *pp, int k, int e, char *pszName) {
     char *pszEnd = pp->text + pp->bounds[e + 1];
     char chEnd = *pszEnd;
     *pszEnd = '\0';
-    bool bFound = lookUp(pp->text + pp->bounds[k] + 1, pszName);
+    bool bFound = lookUp(pp->text + pp->bounds[k] + 1, pszName, &pp->listings);
     *pszEnd = chEnd;
     return bFound;
 }
@@ -362,34 +559,36 @@ static bool hasInvalidChar(const Pieces *pp, int e) {
 // The last piece of the longest existing run that starts at piece k, or -1.
 // The runs k..k, k..k+1, ... are tried in turn; once one was found, the next
 // longer run must exist and its new piece must hold no invalid character.
-// Before the first hit the run one piece longer is tried first: when it
-// exists, the item reaches it whatever the shorter run gives, which saves a
-// failed lookup per unquoted path with a blank.
-static int longestRun(const Pieces *pp, int k, char *pszName) {
+static int longestRun(Pieces *pp, int k, char *pszName) {
     int found = -1;
-    int e = k;
-    while (found < 0 && e <= pp->b) {
-        if (e < pp->b && !hasInvalidChar(pp, e + 1)) {
-            if (lookUpRun(pp, k, e + 1, pszName)) {
-                found = e + 1;
-            } else if (lookUpRun(pp, k, e, pszName)) {
-                return e;
-            }
-            e += 2;
-        } else {
-            if (lookUpRun(pp, k, e, pszName))
-                found = e;
-            e++;
-        }
-    }
-    if (found < 0)
-        return -1;
-    for (e = found + 1; e <= pp->b; e++) {
-        if (hasInvalidChar(pp, e) || !lookUpRun(pp, k, e, pszName))
+    for (int e = k; e <= pp->b; e++) {
+        if (found >= 0 && hasInvalidChar(pp, e))
             break;
-        found = e;
+        if (lookUpRun(pp, k, e, pszName))
+            found = e;
+        else if (found >= 0)
+            break;
     }
     return found;
+}
+
+// Takes the quoted item whose opening quote is at pszQuote. Returns 1, or
+// -1 (bad quoting), -2 (no such entry, or no full form to be had) or
+// PARSE_NO_MEMORY; *ppszClose receives its closing quote.
+static int takeQuoted(Str *pstrList, char *pszQuote, char **ppszClose) {
+    char *pszClose = (char *)_mbschr((unsigned char *)pszQuote + 1, '"');
+    *ppszClose = pszClose;
+    if (pszClose == NULL || (pszClose[1] != ' ' && pszClose[1] != '\0'))
+        return -1;
+    char szName[MAX_PATH];
+    *pszClose = '\0';
+    int result = -2;
+    if (lookUp(pszQuote + 1, szName, NULL)) {
+        int rc = appendItem(pstrList, pszQuote + 1, szName, true);
+        result = rc == 0 ? 1 : rc == LONG_NO_ROOM ? PARSE_NO_MEMORY : -2;
+    }
+    *pszClose = '"';
+    return result;
 }
 
 int parse(Str *pstrList, Str *pstrText) {
@@ -403,7 +602,7 @@ int parse(Str *pstrList, Str *pstrText) {
     if (length == 0)
         return 0;
 
-    Pieces pieces;
+    Pieces pieces = {};
     pieces.text = text;
     pieces.b = count_sp(text);
     pieces.bounds = (int *)calloc((size_t)pieces.b + 2, sizeof(int));
@@ -425,35 +624,10 @@ int parse(Str *pstrList, Str *pstrText) {
     while (k <= b) {
         char *pszPiece = text + bounds[k] + 1;
         if (*pszPiece == '"') {
-            char *pszClose = (char *)_mbschr((unsigned char *)pszPiece + 1, '"');
-            if (pszClose == NULL || (pszClose[1] != ' ' && pszClose[1] != '\0')) {
-                result = -1;
-                break;
-            }
-            *pszClose = '\0';
-            char *pszPath = pszPiece + 1;
-            if (!lookUp(pszPath, szName)) {
-                *pszClose = '"';
-                result = -2;
-                break;
-            }
-            int rc = makePathLong(pstrList, pszPath, szName);
-            if (rc == LONG_FAILED) {
-                // Fall back to the path as written; drop the failed attempt first.
-                char *pszLast = rfind(pstrList, '\n');
-                unsigned int keep = pszLast ? (unsigned int)(pszLast - pstrList->buffer) + 1 : 0;
-                if (pstrList->buffer != NULL) {
-                    pstrList->buffer[keep] = '\0';
-                    pstrList->length = keep;
-                }
-                if (!appendPart(pstrList, pszPath) || !appendPart(pstrList, "\n"))
-                    rc = LONG_NO_ROOM;
-                else
-                    rc = 0;
-            }
-            *pszClose = '"';
-            if (rc != 0) {
-                result = PARSE_NO_MEMORY;
+            char *pszClose;
+            int rc = takeQuoted(pstrList, pszPiece, &pszClose);
+            if (rc != 1) {
+                result = rc;
                 break;
             }
             result++;
@@ -472,7 +646,7 @@ int parse(Str *pstrList, Str *pstrText) {
             char *pszEnd = text + bounds[found + 1];
             char chEnd = *pszEnd;
             *pszEnd = '\0';
-            int rc = makePathLong(pstrList, pszPiece, szName);
+            int rc = appendItem(pstrList, pszPiece, szName, false);
             *pszEnd = chEnd;
             if (rc != 0) {
                 result = rc == LONG_NO_ROOM ? PARSE_NO_MEMORY : -3;
@@ -482,6 +656,7 @@ int parse(Str *pstrList, Str *pstrText) {
             k = found + 1;
         }
     }
+    freeListings(&pieces.listings);
     free(bounds);
     return result;
 }

@@ -102,7 +102,7 @@ TEST_F(LongName, ServiceWritesIntoTheFreeRoomWithoutReallocating) {
     EXPECT_EQ(0, expand(&list, shortOf(fileLong), "ignored"));
     EXPECT_EQ("C:\\first\n" + fileLong + "\n", textOf(list));
     EXPECT_EQ(pBlock, list.buffer);
-    EXPECT_EQ(600u, list.capacity);
+    EXPECT_EQ(601u, list.capacity);
     EXPECT_TRUE(reallocSizes.empty());
     EXPECT_EQ(1, nServiceCalls);
     freeStr(&list);
@@ -119,7 +119,7 @@ TEST_F(LongName, ServiceWithTooLittleRoomReservesOnceExactly) {
     EXPECT_EQ("C:\\first\n" + fileLong + "\n", textOf(list));
     // One reservation to length + needed + 1; the newline then fits.
     EXPECT_EQ((std::vector<size_t>{length + needed + 1 + 1}), reallocSizes);
-    EXPECT_EQ(length + needed + 1, list.capacity);
+    EXPECT_EQ(length + needed + 2, list.capacity);
     EXPECT_EQ((std::vector<DWORD>{1, needed}), serviceRooms);
     freeStr(&list);
 }
@@ -145,7 +145,7 @@ TEST_F(LongName, ServiceFailuresKeepTheListLength) {
     Str exact = {};
     assignStr(&exact, "C:\\first\n");
     pfnStrRealloc = realloc;
-    resize(&exact, exact.length + (unsigned)fileLong.size() + 1);
+    resize(&exact, exact.length + (unsigned)fileLong.size()); // the path and its NUL
     cbFailAt = exact.length + fileLong.size() + 2;
     pfnStrRealloc = countingRealloc;
     EXPECT_EQ(LONG_NO_ROOM, expand(&exact, shortOf(fileLong), "ignored"));
@@ -271,21 +271,16 @@ TEST_F(LongName, SplitterGivesLongNamesOnBothRoads) {
     }
 }
 
-TEST_F(LongName, WalkFailureOfAQuotedItemFallsBackToThePathAsWritten) {
-    // The whole path is found ("nosuch\.." collapses), but the walk fails at
-    // nosuch after converting the folders before it.
+TEST_F(LongName, WalkTakesTheFullFormOfAPathThroughDotDot) {
+    // The whole path is found ("nosuch\.." collapses); the walk, which would
+    // fail at nosuch, gets the full form the shell will read instead.
     std::string odd = dir.path + "\\nosuch\\..\\Program Long Folder";
     ASSERT_EQ("Program Long Folder", lastComponent(odd));
     Str list = {};
     EXPECT_EQ(2, parseTail(&list, "\"" + shortOf(fileLong) + "\" \"" + odd + "\""));
-    EXPECT_EQ(fileLong + "\n" + odd + "\n", textOf(list));
+    EXPECT_EQ(fileLong + "\n" + dir.at("Program Long Folder") + "\n", textOf(list));
     freeStr(&list);
-    // Also as the first item, with nothing before it to keep.
-    EXPECT_EQ(1, parseTail(&list, "\"" + odd + "\""));
-    EXPECT_EQ(odd + "\n", textOf(list));
-    freeStr(&list);
-    // Unquoted, the same failure is an argument error.
-    EXPECT_EQ(-3, parseTail(&list, shortOf(fileLong) + " " + odd));
+    EXPECT_EQ(2, parseTail(&list, shortOf(fileLong) + " " + odd));
     freeStr(&list);
 }
 
@@ -325,11 +320,12 @@ TEST_F(LongName, SplitterFailsWhenTheListCannotGrow) {
 }
 
 // The lookups resolve "." and "..", reporting the folder they lead to: the
-// walk must never put that folder's name in their place.
+// walk must never put that folder's name in their place, and the list holds
+// the full form the shell will read.
 TEST_F(LongName, WalkNeverNamesADotComponentByItsFolder) {
     Str list = {};
     std::string dot = dirLong + "\\.\\" + lastComponent(fileLong);
     EXPECT_EQ(2, parseTail(&list, "\"" + dot + "\" \"" + dirLong + "\\..\""));
-    EXPECT_EQ(dot + "\n" + dirLong + "\\..\n", textOf(list));
+    EXPECT_EQ(fileLong + "\n" + dir.at("Program Long Folder") + "\n", textOf(list));
     freeStr(&list);
 }

@@ -104,6 +104,10 @@ TEST_F(Parse, Table) {
         {"\"%D\\b.\"", 1, {"%D\\b."}},
         {"%D\\b\\ %D\\a", 1, {"%D\\a"}},
         {"\"%D\\q*.txt\"", 1, {"%D\\q*.txt"}},
+        // A slash, "." or ".." is read as the shell reads it: the full form.
+        {"%D\\My Documents/a.txt", 1, {"%D\\My Documents\\a.txt"}},
+        {"\"%D\\My Documents\\..\\b\"", 1, {"%D\\b"}},
+        {"%D\\表\\. %D\\表\\.\\a b.txt", 2, {"%D\\表", "%D\\表\\a b.txt"}},
         // A newline would cut the item in two; no name holds one.
         {"\"%D\\z\n\\..\\b\"", -2, {}},
         {"%D\\z\n\\..\\b", 0, {}},

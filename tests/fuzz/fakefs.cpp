@@ -224,12 +224,24 @@ void fill(WIN32_FIND_DATAA *pfd, const char *pszName, const char *pszAlias, bool
     strcpy(pfd->cAlternateFileName, pszAlias);
 }
 
+// A search: the folder's node, its mask, and the next candidate (0 and 1
+// stand for "." and ".." outside the root, then the folder's entries).
+struct Search {
+    int dir;
+    std::string mask;
+    size_t next;
+};
+std::vector<Search *> searches;
+
 } // namespace
 
 void fsReset() {
     nodes.assign(1, Node{"", "", true, -1, {}});
     cwd = 0;
     openHandles = 0;
+    for (Search *ps : searches)
+        delete ps;
+    searches.clear();
 }
 
 bool fsAdd(const char *pszPath) {
@@ -278,56 +290,152 @@ int fsOpenHandles() {
     return openHandles;
 }
 
+namespace {
+
+// Fills *pfd with the search's next match; false when there is none.
+bool nextMatch(Search *ps, WIN32_FIND_DATAA *pfd) {
+    const unsigned char *pMask = u(ps->mask.c_str());
+    bool bWild = hasWildcard(ps->mask.c_str());
+    for (; ps->next < 2 + nodes[ps->dir].kids.size(); ps->next++) {
+        if (ps->next < 2) {
+            const char *psz = ps->next == 0 ? "." : "..";
+            if (ps->dir != 0 && bWild && glob(pMask, u(psz))) {
+                fill(pfd, psz, "", true);
+                ps->next++;
+                return true;
+            }
+            continue;
+        }
+        const Node &node = nodes[nodes[ps->dir].kids[ps->next - 2]];
+        bool bMatch = bWild ? glob(pMask, u(node.name.c_str())) ||
+                                  (!node.alias.empty() && glob(pMask, u(node.alias.c_str())))
+                            : sameName(node.name, ps->mask) || sameName(node.alias, ps->mask);
+        if (bMatch) {
+            fill(pfd, node.name.c_str(), node.alias.c_str(), node.bDir);
+            ps->next++;
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD lastError;
+
+// Files named *.sys are held open without sharing, as a page file is: an
+// attribute query is refused, a search still sees them.
+bool heldOpen(const std::string &name) {
+    return name.size() > 4 && sameName(name.substr(name.size() - 4), ".sys");
+}
+
+} // namespace
+
 HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd) {
     std::vector<std::string> comps;
     bool bSlash;
+    lastError = ERROR_FILE_NOT_FOUND;
     if (!normalise(pszPath, comps, &bSlash) || bSlash || comps.empty())
         return INVALID_HANDLE_VALUE;
     int dir = walk(comps, comps.size() - 1);
     if (dir < 0 || !nodes[dir].bDir)
         return INVALID_HANDLE_VALUE;
-    std::string mask = comps.back() == "*.*" ? "*" : comps.back();
-    int found = -1;
-    if (!hasWildcard(mask.c_str())) {
-        found = child(dir, mask);
-    } else {
-        // Outside the root a search lists "." and ".." first.
-        for (const char *psz : {".", ".."}) {
-            if (dir != 0 && glob(u(mask.c_str()), u(psz))) {
-                fill(pfd, psz, "", true);
-                return openHandles++, &openHandles;
-            }
-        }
-        for (int k : nodes[dir].kids) {
-            if (glob(u(mask.c_str()), u(nodes[k].name.c_str())) ||
-                (!nodes[k].alias.empty() && glob(u(mask.c_str()), u(nodes[k].alias.c_str())))) {
-                found = k;
-                break;
-            }
-        }
-    }
-    if (found < 0)
+    Search *ps = new Search{dir, comps.back() == "*.*" ? "*" : comps.back(), 0};
+    if (!nextMatch(ps, pfd)) {
+        delete ps;
         return INVALID_HANDLE_VALUE;
-    fill(pfd, nodes[found].name.c_str(), nodes[found].alias.c_str(), nodes[found].bDir);
-    return openHandles++, &openHandles;
+    }
+    searches.push_back(ps);
+    openHandles++;
+    return ps;
+}
+
+BOOL FindNextFileA(HANDLE hFind, WIN32_FIND_DATAA *pfd) {
+    for (Search *ps : searches) {
+        if (ps == hFind)
+            return nextMatch(ps, pfd);
+    }
+    return 0;
 }
 
 BOOL FindClose(HANDLE hFind) {
-    if (hFind != &openHandles || openHandles == 0)
-        return 0;
-    openHandles--;
-    return 1;
+    for (size_t i = 0; i < searches.size(); i++) {
+        if (searches[i] == hFind) {
+            delete searches[i];
+            searches.erase(searches.begin() + (long)i);
+            openHandles--;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+DWORD GetLastError() {
+    return lastError;
 }
 
 DWORD GetFileAttributesA(LPCSTR pszPath) {
     std::vector<std::string> comps;
     bool bSlash;
+    lastError = ERROR_FILE_NOT_FOUND;
     if (!normalise(pszPath, comps, &bSlash) || hasWildcard(pszPath))
         return INVALID_FILE_ATTRIBUTES;
     int node = walk(comps, comps.size());
     if (node < 0 || (bSlash && !nodes[node].bDir))
         return INVALID_FILE_ATTRIBUTES;
+    if (heldOpen(nodes[node].name)) {
+        lastError = ERROR_SHARING_VIOLATION;
+        return INVALID_FILE_ATTRIBUTES;
+    }
     return nodes[node].bDir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+// The full form of a path as text, the way Windows builds it: "/" read as
+// "\", relative paths against the current folder, "." dropped, ".." taking
+// the component before it away, trailing blanks and dots cut from the last
+// component. Nothing is looked up. Returns the length, or the size needed
+// with the NUL when cch is too small, or 0 (another drive, a UNC path).
+DWORD GetFullPathNameA(LPCSTR pszPath, DWORD cch, LPSTR pszOut, LPSTR *) {
+    const unsigned char *p = u(pszPath);
+    std::vector<std::string> out;
+    if (*p == 0 || (isSep(p[0]) && isSep(p[1])))
+        return 0;
+    if (!isLead(p[0]) && p[1] == ':') {
+        if (fold(p[0]) != 'C')
+            return 0;
+        p += 2;
+        if (!isSep(*p))
+            out = pathOf(cwd);
+    } else if (!isSep(p[0])) {
+        out = pathOf(cwd);
+    }
+    std::vector<std::string> segs(1);
+    for (size_t n; (n = charLen(p)) != 0; p += n) {
+        if (n == 1 && isSep(*p))
+            segs.emplace_back();
+        else
+            segs.back().append((const char *)p, n);
+    }
+    if (*p != 0)
+        return 0;
+    for (size_t i = 0; i < segs.size(); i++) {
+        std::string s = segs[i];
+        if (i + 1 == segs.size() && s != "." && s != "..")
+            s.erase(s.find_last_not_of(". ") + 1);
+        if (s == "..") {
+            if (!out.empty())
+                out.pop_back();
+        } else if (!s.empty() && s != ".") {
+            out.push_back(s);
+        }
+    }
+    std::string full = "C:";
+    for (const std::string &s : out)
+        full += "\\" + s;
+    if (out.empty() || segs.back().empty())
+        full += "\\";
+    if (full.size() + 1 > cch)
+        return (DWORD)full.size() + 1;
+    memcpy(pszOut, full.c_str(), full.size() + 1);
+    return (DWORD)full.size();
 }
 
 // Whether a component could be an alias (8.3, no blank): only those are

@@ -15,6 +15,7 @@
 #include <string.h>
 #include <string>
 #include <vector>
+#include <mbctype.h>
 #include <mbstring.h>
 #include "fakefs.h"
 #include "portystr.h"
@@ -42,6 +43,8 @@ const char *const kTree[] = {
     "work\\q r.txt",
     "work\\sub\\c d",
     "v1.0\\read me",
+    "pagefile.sys",
+    "work\\held open.sys",
 };
 const char *const kCwd[] = {"C:\\work", "C:\\", "C:\\\x95\x5C", "C:\\Program Files\\Some Dir"};
 
@@ -91,8 +94,38 @@ size_t find(const std::string &s, size_t from, unsigned ch) {
     return p ? p - (const unsigned char *)s.c_str() : std::string::npos;
 }
 
-// The long form by the rules, plainly: the service into a roomy buffer, or
-// the component walk.
+// The path cut at every backslash (or also at every slash), by characters.
+std::vector<std::string> parts(const std::string &path, bool bSlash) {
+    std::vector<std::string> out(1);
+    for (size_t i = 0; i < path.size(); i++) {
+        bool bLead = _ismbblead((unsigned char)path[i]) && i + 1 < path.size();
+        if (!bLead && (path[i] == '\\' || (bSlash && path[i] == '/')))
+            out.emplace_back();
+        else
+            out.back() += bLead ? path.substr(i++, 2) : path.substr(i, 1);
+    }
+    return out;
+}
+
+// An item holding a slash or a "." or ".." component is read as its full
+// form, as the shell reads it; "" when there is none.
+std::string asTheShellReads(const std::string &path) {
+    bool bFull = false;
+    for (const std::string &part : parts(path, true))
+        bFull = bFull || part == "." || part == "..";
+    if (!bFull && parts(path, true).size() == parts(path, false).size())
+        return path;
+    char sz[4096];
+    DWORD n = GetFullPathNameA(path.c_str(), sizeof sz, sz, nullptr);
+    return n == 0 || n >= sizeof sz ? "" : sz;
+}
+
+// The long form by the rules, plainly. The service: its answer. The walk:
+// only "X:" paths without a slash; every directory after the first backslash
+// is looked up by the path up to it ("." and ".." never are); the ones before
+// the first found keep their text, a found one is written by the name found,
+// and after one was found every later one must be; the last component must
+// not be "." or "..", and is written as lastName.
 bool refLong(std::string &list, const std::string &path, const std::string &lastName) {
     if (ptrGetLongPathName != nullptr) {
         char sz[4096];
@@ -102,34 +135,28 @@ bool refLong(std::string &list, const std::string &path, const std::string &last
         list += std::string(sz) + "\n";
         return true;
     }
-    size_t colon = find(path, 0, ':'),
-           sep = colon == std::string::npos ? colon : find(path, colon, '\\');
-    if (sep == std::string::npos || colon != 1 || find(path, 0, '/') != std::string::npos)
+    if (path.size() < 2 || path[1] != ':' || _ismbblead((unsigned char)path[0]) ||
+        path.find('/') != std::string::npos)
         return false;
-    list += path.substr(0, colon + 1);
-    size_t mark = sep != colon + 1 ? sep : std::string::npos;
-    bool bConverted = false;
-    for (size_t next; (next = find(path, sep + 1, '\\')) != std::string::npos; sep = next) {
-        std::string name, component = path.substr(sep + 1, next - sep - 1);
-        bool bDot = component == "." || component == ".."; // never looked up
-        if (!bDot && lookUp(path.substr(0, next), name)) {
-            if (mark != std::string::npos)
-                list += path.substr(colon + 1, mark - colon - 1);
-            mark = std::string::npos;
-            list += "\\" + name;
-            bConverted = true;
-        } else if (bConverted) {
+    std::vector<std::string> dirs = parts(path.substr(2), false);
+    if (dirs.size() < 2 || dirs.back() == "." || dirs.back() == "..")
+        return false;
+    dirs.pop_back();
+    std::string out = path.substr(0, 2) + dirs[0], prefix = out, name;
+    bool bFound = false;
+    for (size_t i = 1; i < dirs.size(); i++) {
+        prefix += "\\" + dirs[i];
+        bool bDot = dirs[i] == "." || dirs[i] == "..";
+        if (!bDot && lookUp(prefix, name)) {
+            out += "\\" + name;
+            bFound = true;
+        } else if (bFound) {
             return false;
         } else {
-            mark = next;
+            out += "\\" + dirs[i];
         }
     }
-    std::string last = path.substr(sep + 1);
-    if (last == "." || last == "..")
-        return false;
-    if (mark != std::string::npos)
-        list += path.substr(colon + 1, mark - colon - 1);
-    list += "\\" + lastName + "\n";
+    list += out + "\\" + lastName + "\n";
     return true;
 }
 
@@ -157,6 +184,9 @@ int refParse(std::string text, std::string &list) {
             std::string path = text.substr(bounds[k] + 2, close - bounds[k] - 2), before = list;
             if (!lookUp(path, name))
                 return -2;
+            path = asTheShellReads(path);
+            if (path.empty())
+                return -2; // never: a path found has a full form
             if (!refLong(list, path, name))
                 list = before + path + "\n";
             count++;
@@ -178,7 +208,8 @@ int refParse(std::string text, std::string &list) {
         }
         if (found == std::string::npos) {
             k++;
-        } else if (!refLong(list, run(k, found), name)) {
+        } else if (asTheShellReads(run(k, found)).empty() ||
+                   !refLong(list, asTheShellReads(run(k, found)), name)) {
             return -3;
         } else {
             count++;

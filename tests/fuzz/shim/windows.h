@@ -14,8 +14,8 @@ typedef char *LPSTR;
 typedef uint16_t WCHAR;
 
 #define WINAPI
-#define FALSE 0
-#define TRUE  1
+#define FALSE                    0
+#define TRUE                     1
 #define MAX_PATH                 260
 #define INVALID_HANDLE_VALUE     ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES  ((DWORD)-1)
@@ -23,6 +23,9 @@ typedef uint16_t WCHAR;
 #define FILE_ATTRIBUTE_ARCHIVE   0x20
 #define CP_ACP                   0
 #define WC_NO_BEST_FIT_CHARS     0x400
+#define ERROR_FILE_NOT_FOUND     2
+#define ERROR_ACCESS_DENIED      5
+#define ERROR_SHARING_VIOLATION  32
 
 struct FILETIME {
     DWORD dwLowDateTime, dwHighDateTime;
@@ -37,7 +40,10 @@ struct WIN32_FIND_DATAA {
 };
 
 HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd);
+BOOL FindNextFileA(HANDLE hFind, WIN32_FIND_DATAA *pfd);
 BOOL FindClose(HANDLE hFind);
+DWORD GetLastError();
+DWORD GetFullPathNameA(LPCSTR pszPath, DWORD cch, LPSTR pszOut, LPSTR *ppszFilePart);
 DWORD GetFileAttributesA(LPCSTR pszPath);
 DWORD GetLongPathNameA(LPCSTR pszShort, LPSTR pszLong, DWORD cch);
 
