@@ -19,7 +19,7 @@ static const char szRoot[] = "C:\\pb";
 
 static bool bQuick = false;
 static std::vector<std::string> rows;    // table lines, in order
-static std::vector<std::string> targets; // the targets against this run's figures
+static std::vector<std::string> targets; // the program's targets against this run's figures
 static std::vector<std::string> calls;   // platform costs per call
 
 static void fail(const char *pszWhat) {
@@ -261,7 +261,9 @@ static double lookupLoop(const std::vector<std::string> &paths, int nItems) {
 }
 
 static void splitterFigures(const std::vector<std::string> &plain,
-                            const std::vector<std::string> &blank) {
+                            const std::vector<std::string> &blank,
+                            const std::vector<std::string> &blank2,
+                            const std::vector<std::string> &blank4) {
     // As the driver finds it at its start.
     ptrGetLongPathName = GetLongPathNameA;
     struct Kind {
@@ -271,7 +273,9 @@ static void splitterFigures(const std::vector<std::string> &plain,
         double limit;
     } kinds[] = {{"plain", &plain, false, 1.2},
                  {"quoted", &plain, true, 1.2},
-                 {"unquoted with a blank", &blank, false, 2.0}};
+                 {"unquoted with a blank", &blank, false, 1.2},
+                 {"unquoted with two blanks", &blank2, false, 1.2},
+                 {"unquoted with four blanks", &blank4, false, 1.2}};
     for (const Kind &kind : kinds) {
         double worst = 0;
         for (int count : {100, 1000, 0}) {
@@ -425,7 +429,8 @@ static void dropFigures(const std::string &item) {
 // ---------------------------------------------------------------- 4. the long confirmation
 
 // The baseline's procedure: template 106 with only the prebuilt text set into
-// its edit control, the control's text limit lifted so that it holds it all.
+// its edit control, its text limit lifted as the confirmation lifts it (the
+// limit restricts typing only; WM_SETTEXT sets the whole text either way).
 static INT_PTR CALLBACK bareEditProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (uMsg == WM_INITDIALOG) {
         HWND hEdit = FindWindowExA(hDlg, NULL, "EDIT", NULL);
@@ -545,7 +550,7 @@ static void dialogFigures() {
 
 // The product's clearing of the transferred items in the destination.
 static void clearInDestination(const char *pszDest, const char *pszList) {
-    ChangeFileAttr(pszDest, pszList);
+    ChangeFileAttr(pszDest, pszList, NULL, NULL);
 }
 
 static void bareClear(const std::string &folder) {
@@ -704,11 +709,13 @@ int main(int argc, char **argv) {
     std::string plainFolder = std::string(szRoot) + "\\p";
     std::vector<std::string> plain = files(plainFolder, "p%04d.txt", 2000);
     std::vector<std::string> blank = files(std::string(szRoot) + "\\b", "b %04d.txt", 2000);
+    std::vector<std::string> blank2 = files(std::string(szRoot) + "\\b2", "b x %04d.txt", 2000);
+    std::vector<std::string> blank4 = files(std::string(szRoot) + "\\b4", "b x y z %04d.txt", 2000);
 
     if (wanted("chooser"))
         chooserFigure(plain[0]);
     if (wanted("splitter"))
-        splitterFigures(plain, blank);
+        splitterFigures(plain, blank, blank2, blank4);
     if (wanted("drop"))
         dropFigures(plain[0]);
     if (wanted("dialog"))

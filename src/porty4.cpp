@@ -38,6 +38,10 @@ static const char szCopyFailed[] = "コピーに失敗しました。";
 static const char szMoveFailed[] = "移動に失敗しました。";
 static const char szCopyDone[] = "コピーに成功しました。";
 static const char szMoveDone[] = "移動に成功しました。";
+static const char szCancel[] = "キャンセル";
+static const char szClearing[] = "読み取り専用属性を解除しています... (%u 個)";
+static const char szClearCancelled[] =
+    "読み取り専用属性の解除を中止しました。%u 個の項目の属性を解除済みです。";
 
 // Lists longer than this are confirmed in the scrolling dialog.
 #define DIALOG_MIN_ITEMS 10
@@ -227,8 +231,85 @@ static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
 
 // ---------------------------------------------------------------- read-only clearing
 
-static void clearReadOnly(const char *pszPath, DWORD dwAttr) {
+// Clearing that takes longer than this shows its progress window.
+#define PROGRESS_DELAY_MS  500
+#define PROGRESS_UPDATE_MS 100
+
+// Test seam: the clock the progress window goes by.
+static DWORD(WINAPI *pfnTickCount)(void) = GetTickCount;
+
+// The state of one clearing run.
+struct Clearing {
+    DWORD dwStart;      // when the clearing began
+    DWORD dwShown;      // when the count was last shown
+    HWND hProgress;     // the progress window, once shown
+    bool bNoWindow;     // the window could not be made: go on without it
+    bool bCancelled;    // the user stopped the clearing
+    unsigned int nDone; // entries whose bit was cleared
+};
+
+// What FOF_WANTMAPPINGHANDLE hands back: the count, then the array.
+struct NameMappings {
+    UINT uCount;
+    SHNAMEMAPPINGA *pMappings;
+};
+
+static INT_PTR On_InitProgress(HWND hDlg, LPARAM lParam) {
+    SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
+    SetDlgItemTextA(hDlg, IDCANCEL, szCancel);
+    return TRUE;
+}
+
+static INT_PTR On_ProgressCommand(HWND hDlg, WPARAM wParam) {
+    if (LOWORD(wParam) != IDCANCEL)
+        return FALSE;
+    ((Clearing *)GetWindowLongPtrA(hDlg, DWLP_USER))->bCancelled = true;
+    return TRUE;
+}
+
+static INT_PTR CALLBACK ProgressProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        return On_InitProgress(hDlg, lParam);
+    case WM_COMMAND:
+        return On_ProgressCommand(hDlg, wParam);
+    default:
+        return FALSE;
+    }
+}
+
+// Counts one cleared entry. Once the clearing has taken long enough it shows
+// the progress window, then keeps its count current and lets it answer (the
+// clearing runs on the driver's thread, which has no other window then).
+// False once the user cancelled.
+static bool stepClearing(Clearing *pc) {
+    pc->nDone++;
+    DWORD dwNow = pfnTickCount();
+    if (pc->hProgress == NULL && !pc->bNoWindow && dwNow - pc->dwStart >= PROGRESS_DELAY_MS) {
+        pc->hProgress = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_PROGRESS),
+                                           NULL, ProgressProc, (LPARAM)pc);
+        pc->bNoWindow = pc->hProgress == NULL;
+        pc->dwShown = dwNow - PROGRESS_UPDATE_MS;
+    }
+    if (pc->hProgress != NULL && dwNow - pc->dwShown >= PROGRESS_UPDATE_MS) {
+        char szText[sizeof(szClearing) + 16];
+        sprintf(szText, szClearing, pc->nDone);
+        SetDlgItemTextA(pc->hProgress, IDC_PROGRESSTEXT, szText);
+        pc->dwShown = dwNow;
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (!IsDialogMessageA(pc->hProgress, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+    }
+    return !pc->bCancelled;
+}
+
+static bool clearReadOnly(Clearing *pc, const char *pszPath, DWORD dwAttr) {
     SetFileAttributesA(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+    return stepClearing(pc);
 }
 
 // Junctions and symbolic links lead out of what was transferred: they are
@@ -237,51 +318,122 @@ static bool isReparsePoint(DWORD dwAttr) {
     return (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+static bool isDot(const char *pszName) {
+    return strcmp(pszName, ".") == 0 || strcmp(pszName, "..") == 0;
+}
+
 // Clears the read-only bit of everything inside a folder, at every depth, and
-// of the folder itself through its "." entry.
-static void ChangeSubItemAttr(const char *pszFolder) {
+// of the folder itself through its "." entry. False once cancelled.
+static bool ChangeSubItemAttr(Clearing *pc, const char *pszFolder) {
     Str strPattern = {};
     Str strPath = {};
     WIN32_FIND_DATAA fd;
     HANDLE hFind = INVALID_HANDLE_VALUE;
+    bool bGoOn = true;
     if (joinPath(&strPattern, pszFolder, "*.*"))
         hFind = FindFirstFileA(strPattern.buffer, &fd);
     if (hFind != INVALID_HANDLE_VALUE) {
         do {
             if (isReparsePoint(fd.dwFileAttributes) || !joinPath(&strPath, pszFolder, fd.cFileName))
                 continue;
-            const unsigned char *pszName = (const unsigned char *)fd.cFileName;
-            bool bDot = _mbscmp(pszName, (const unsigned char *)".") == 0;
+            bool bDot = strcmp(fd.cFileName, ".") == 0;
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bDot)
-                clearReadOnly(strPath.buffer, fd.dwFileAttributes);
-            else if (_mbscmp(pszName, (const unsigned char *)"..") != 0)
-                ChangeSubItemAttr(strPath.buffer);
-        } while (FindNextFileA(hFind, &fd));
+                bGoOn = clearReadOnly(pc, strPath.buffer, fd.dwFileAttributes);
+            else if (strcmp(fd.cFileName, "..") != 0)
+                bGoOn = ChangeSubItemAttr(pc, strPath.buffer);
+        } while (bGoOn && FindNextFileA(hFind, &fd));
         FindClose(hFind);
     }
     freeStr(&strPath);
     freeStr(&strPattern);
+    return bGoOn;
+}
+
+// The name the shell gave pszItem in the destination by its mappings, copied
+// into pstrName; false when it gave none.
+static bool mappedName(const NameMappings *pMappings, const char *pszItem, Str *pstrName) {
+    for (UINT i = 0; pMappings != NULL && i < pMappings->uCount; i++) {
+        const SHNAMEMAPPINGA *pm = &pMappings->pMappings[i];
+        if (pm->cchOldPath < 0 || pm->cchNewPath <= 0 ||
+            strlen(pszItem) != (size_t)pm->cchOldPath ||
+            _mbsnbicmp((const unsigned char *)pszItem, (const unsigned char *)pm->pszOldPath,
+                       (size_t)pm->cchOldPath) != 0)
+            continue;
+        resize(pstrName, (unsigned int)pm->cchNewPath);
+        if (pstrName->buffer == NULL)
+            return false;
+        memcpy(pstrName->buffer, pm->pszNewPath, (size_t)pm->cchNewPath);
+        pstrName->buffer[pm->cchNewPath] = '\0';
+        pstrName->length = (unsigned int)strlen(pstrName->buffer);
+        const char *pszSep = (const char *)_mbsrchr((unsigned char *)pstrName->buffer, '\\');
+        if (pszSep != NULL)
+            memmove(pstrName->buffer, pszSep + 1, strlen(pszSep + 1) + 1);
+        return true;
+    }
+    return false;
 }
 
 // Clears the read-only bits of the transferred items, found by their last
-// component in the destination. Every path is built from the destination
-// itself, never from the current directory. A name the transfer gave another
-// name on a collision is not followed: the entry with the source's name is
-// the one cleared.
-static void ChangeFileAttr(const char *pszDest, const char *pszList) {
+// component in the destination; never a "." or ".." name. Every path is built
+// from the destination itself, never from the current directory. pszExisted
+// (null when the shell could not rename on a collision) holds a '1' for each
+// item whose name was in the destination before the transfer: that entry is
+// not the item's copy, which is cleared by the name the shell's mappings give
+// it, if any.
+static void ChangeFileAttr(const char *pszDest, const char *pszList, const char *pszExisted,
+                           const NameMappings *pMappings) {
+    Clearing clearing = {};
+    clearing.dwStart = pfnTickCount();
     Str strPath = {};
-    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
+    Str strName = {};
+    size_t nExisted = pszExisted != NULL ? strlen(pszExisted) : 0;
+    size_t i = 0;
+    bool bGoOn = true;
+    for (const char *pszItem = pszList; bGoOn && *pszItem != '\0';
+         pszItem += strlen(pszItem) + 1, i++) {
         const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
         const char *pszName = pszSep ? pszSep + 1 : pszItem;
-        if (*pszName == '\0' || !joinPath(&strPath, pszDest, pszName))
-            continue; // a drive root, or no room for the path
+        if (pszExisted != NULL && (i >= nExisted || pszExisted[i] != '0')) {
+            if (!mappedName(pMappings, pszItem, &strName))
+                continue; // the entry there is not what was sent
+            pszName = strName.buffer;
+        }
+        if (*pszName == '\0' || isDot(pszName) || strchr(pszName, '/') != NULL ||
+            !joinPath(&strPath, pszDest, pszName))
+            continue; // a drive root, a name that is not the item's own, or no room
         DWORD dwAttr = GetFileAttributesA(strPath.buffer);
         if (dwAttr == INVALID_FILE_ATTRIBUTES || isReparsePoint(dwAttr))
             continue;
         if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
-            ChangeSubItemAttr(strPath.buffer);
+            bGoOn = ChangeSubItemAttr(&clearing, strPath.buffer);
         else
-            clearReadOnly(strPath.buffer, dwAttr);
+            bGoOn = clearReadOnly(&clearing, strPath.buffer, dwAttr);
+    }
+    freeStr(&strName);
+    freeStr(&strPath);
+    if (clearing.hProgress != NULL)
+        DestroyWindow(clearing.hProgress);
+    if (clearing.bCancelled) {
+        char szText[sizeof(szClearCancelled) + 16];
+        sprintf(szText, szClearCancelled, clearing.nDone);
+        MessageBoxA(NULL, szText, APP_TITLE, MB_ICONINFORMATION);
+    }
+}
+
+// Notes for each item, as '1' or '0', whether its name is in the destination
+// before the transfer. On a failure the record stays short, and the items
+// it does not cover count as present.
+static void noteExisting(Str *pstrExisted, const char *pszDest, const char *pszList) {
+    Str strPath = {};
+    assignStr(pstrExisted, "");
+    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
+        const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
+        bool bThere = !joinPath(&strPath, pszDest, pszSep ? pszSep + 1 : pszItem) ||
+                      GetFileAttributesA(strPath.buffer) != INVALID_FILE_ATTRIBUTES;
+        unsigned int before = pstrExisted->length;
+        appendStr(pstrExisted, bThere ? "1" : "0");
+        if (pstrExisted->length == before)
+            break;
     }
     freeStr(&strPath);
 }
@@ -472,6 +624,15 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         op.fFlags |= FOF_NOCONFIRMATION;
     if (pSettings->dwFlags & OPT_NO_OVERWRITE)
         op.fFlags |= FOF_RENAMEONCOLLISION;
+    // A copy renamed on a collision is cleared by the name the shell gave it;
+    // where the shell gives no names, the entries that were there stay as they are.
+    Str strExisted = {};
+    bool bRenames = (pSettings->dwFlags & (OPT_NO_OVERWRITE | OPT_CLEAR_READONLY)) ==
+                    (OPT_NO_OVERWRITE | OPT_CLEAR_READONLY);
+    if (bRenames) {
+        op.fFlags |= FOF_WANTMAPPINGHANDLE;
+        noteExisting(&strExisted, pstrDest->buffer, pstrFiles->buffer);
+    }
 
     // The shell loses sources when it moves into a folder that is gone, so a
     // destination that is no longer a folder fails the transfer outright.
@@ -487,14 +648,16 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         // Only after a whole transfer: once the user declined some items in
         // the shell's own dialogs, which names in the destination are the
         // transferred ones is no longer known.
-        if (pSettings->dwFlags & OPT_CLEAR_READONLY) {
-            HCURSOR hOld = SetCursor(LoadCursor(NULL, IDC_WAIT));
-            ChangeFileAttr(pstrDest->buffer, pstrFiles->buffer);
-            SetCursor(hOld);
-        }
+        if (pSettings->dwFlags & OPT_CLEAR_READONLY)
+            ChangeFileAttr(pstrDest->buffer, pstrFiles->buffer,
+                           bRenames ? (strExisted.buffer ? strExisted.buffer : "") : NULL,
+                           (const NameMappings *)op.hNameMappings);
         if (pSettings->dwFlags & OPT_NOTIFY)
             showMessage(bMove ? szMoveDone : szCopyDone, MB_ICONINFORMATION);
     }
+    if (op.hNameMappings != NULL)
+        SHFreeNameMappings(op.hNameMappings);
+    freeStr(&strExisted);
     saveRecentList(pSettings, pstrDest);
     if (pSettings->dwFlags & OPT_OPEN_FOLDER)
         pfnShellExecute(NULL, "open", pstrDest->buffer, NULL, pstrDest->buffer, SW_SHOWDEFAULT);

@@ -321,7 +321,7 @@ static bool isPlainPath(const char *pszPath) {
 
 struct Listing {
     char *pszFolder; // the folder's text, its last backslash included; null: unused
-    char *pNames;    // each name: two bytes of length, then its bytes
+    char *pNames;    // each name: two bytes of length, then its shape (shapeOf)
     size_t cb;
     bool bKnown; // false: the folder could not be listed; ask the platform
 };
@@ -353,6 +353,23 @@ static Listing *findListing(Listings *pl, const char *pszPath) {
     return NULL;
 }
 
+// The shape of n bytes of a name, written to pOut: ASCII letters in lower
+// case, each double-byte character as two 0x81 bytes, other bytes as they
+// are. Names the file system takes for one have one shape (double-byte
+// characters are never told apart: it folds some, such as full-width
+// letters), so comparing shapes errs only towards asking the platform.
+static void shapeOf(const unsigned char *p, size_t n, unsigned char *pOut) {
+    for (size_t i = 0; i < n; i++) {
+        if (_ismbblead(p[i]) && i + 1 < n) {
+            pOut[i] = pOut[i + 1] = 0x81;
+            i++;
+        } else {
+            pOut[i] = p[i] >= 'A' && p[i] <= 'Z' ? (unsigned char)(p[i] | 0x20) : p[i];
+        }
+    }
+}
+
+// Adds a name's shape to the listing: two bytes of length, then the shape.
 static bool addName(Listing *pl, const char *pszName) {
     size_t n = strlen(pszName);
     char *p = (char *)realloc(pl->pNames, pl->cb + n + 2);
@@ -360,7 +377,7 @@ static bool addName(Listing *pl, const char *pszName) {
         return false;
     p[pl->cb] = (char)(n & 0xFF);
     p[pl->cb + 1] = (char)(n >> 8);
-    memcpy(p + pl->cb + 2, pszName, n);
+    shapeOf((const unsigned char *)pszName, n, (unsigned char *)p + pl->cb + 2);
     pl->pNames = p;
     pl->cb += n + 2;
     return true;
@@ -395,35 +412,18 @@ static void makeListing(Listings *pl, const char *pszPath) {
     p->bKnown = bKnown;
 }
 
-// Whether the two names may be one to the file system: the same shape, ASCII
-// letters alike in either case, other single bytes equal. Double-byte
-// characters are never told apart (the file system folds some, such as
-// full-width letters), so this errs only towards asking the platform.
-static bool mayBeSame(const unsigned char *a, const unsigned char *b, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        bool bLead = _ismbblead(a[i]) != 0;
-        if (bLead != (_ismbblead(b[i]) != 0))
-            return false;
-        if (bLead) {
-            i++;
-        } else if (a[i] != b[i] &&
-                   ((a[i] | 0x20) != (b[i] | 0x20) || (a[i] | 0x20) < 'a' || (a[i] | 0x20) > 'z')) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Whether the listing may hold the last component of pszPath.
 static bool mayBeListed(const Listing *p, const char *pszPath) {
-    if (!p->bKnown)
-        return true;
     const unsigned char *pszName = (const unsigned char *)pszPath + folderLength(pszPath);
     size_t n = strlen((const char *)pszName);
+    unsigned char shape[MAX_PATH];
+    if (!p->bKnown || n >= sizeof(shape))
+        return true;
+    shapeOf(pszName, n, shape);
     for (size_t i = 0; i < p->cb;) {
         const unsigned char *q = (const unsigned char *)p->pNames + i;
         size_t m = q[0] | (size_t)q[1] << 8;
-        if (m == n && mayBeSame(q + 2, pszName, n))
+        if (m == n && memcmp(q + 2, shape, n) == 0)
             return true;
         i += m + 2;
     }

@@ -93,7 +93,7 @@ static std::string nulList(const std::vector<std::string> &paths) {
 
 static void clearIn(const std::string &dest, const std::vector<std::string> &sources) {
     std::string list = nulList(sources);
-    ChangeFileAttr(dest.c_str(), list.c_str());
+    ChangeFileAttr(dest.c_str(), list.c_str(), NULL, NULL);
 }
 
 // ---------------------------------------------------------------- the clearing itself
