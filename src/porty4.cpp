@@ -197,8 +197,8 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
         SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM) "キャンセル(&C)");
     HWND hEdit = FindWindowExA(hDlg, NULL, "EDIT", NULL);
     if (hEdit != NULL) {
-        // An edit control holds 30,000 characters unless told otherwise; the
-        // list must be shown whole.
+        // WM_SETTEXT sets the whole list: the text limit restricts only typing.
+        // It is lifted all the same, so the control never holds more than it allows.
         HCURSOR hOld = SetCursor(LoadCursor(NULL, IDC_WAIT));
         SendMessageA(hEdit, EM_SETLIMITTEXT, 0, 0);
         SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)strText.buffer);

@@ -323,7 +323,8 @@ struct Listing {
     char *pszFolder; // the folder's text, its last backslash included; null: unused
     char *pNames;    // each name: two bytes of length, then its shape (shapeOf)
     size_t cb;
-    bool bKnown; // false: the folder could not be listed; ask the platform
+    size_t cbRoom; // the block's size
+    bool bKnown;   // false: the folder could not be listed; ask the platform
 };
 
 struct Listings {
@@ -372,9 +373,14 @@ static void shapeOf(const unsigned char *p, size_t n, unsigned char *pOut) {
 // Adds a name's shape to the listing: two bytes of length, then the shape.
 static bool addName(Listing *pl, const char *pszName) {
     size_t n = strlen(pszName);
-    char *p = (char *)realloc(pl->pNames, pl->cb + n + 2);
-    if (p == NULL)
-        return false;
+    char *p = pl->pNames;
+    if (pl->cb + n + 2 > pl->cbRoom) {
+        // Doubling: a folder of thousands of names is read in few copies.
+        p = (char *)realloc(p, pl->cbRoom * 2 + n + 2);
+        if (p == NULL)
+            return false;
+        pl->cbRoom = pl->cbRoom * 2 + n + 2;
+    }
     p[pl->cb] = (char)(n & 0xFF);
     p[pl->cb + 1] = (char)(n >> 8);
     shapeOf((const unsigned char *)pszName, n, (unsigned char *)p + pl->cb + 2);

@@ -7,6 +7,7 @@
 #include "harness.h"
 #include <functional>
 #include "../src/porty4.cpp"
+#include <commctrl.h>
 
 // ---------------------------------------------------------------- helpers
 
@@ -148,10 +149,20 @@ TEST(ReadOnlyClearing, RootItemsAndMissingNamesChangeNothing) {
                            FILE_ATTRIBUTE_READONLY, NULL);
     CloseHandle(h);
     ASSERT_TRUE(isReadOnly(rootFile));
-    clearIn(dest.path, {"C:\\", "D:\\src\\", "C:\\src\\nosuch.txt", "C:\\src\\nosuch"});
+    // Nor may "." or ".." become the destination or its parent, or a slash
+    // reach into a folder that was never sent.
+    TestDir beside("ro_beside");
+    std::string neighbour = roFile(beside, "n.txt");
+    dest.folder("data");
+    dest.folder("data\\sub");
+    std::string unsent = roFile(dest, "data\\sub\\f.txt");
+    clearIn(dest.path, {"C:\\", "D:\\src\\", "C:\\src\\nosuch.txt", "C:\\src\\nosuch",
+                        "C:\\src\\sub\\..", "C:\\src\\.", "C:\\src\\..", "C:\\data/sub/f.txt"});
     EXPECT_TRUE(isReadOnly(keep));
     EXPECT_TRUE(isReadOnly(inner));
     EXPECT_TRUE(isReadOnly(rootFile));
+    EXPECT_TRUE(isReadOnly(neighbour));
+    EXPECT_TRUE(isReadOnly(unsent));
     SetFileAttributesA(rootFile.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(rootFile.c_str());
 }
@@ -188,8 +199,8 @@ TEST(ReadOnlyClearing, ShiftJisNamesSplitAtTheRealLastBackslash) {
 }
 
 TEST(ReadOnlyClearing, TheEntryWithTheSourceNameIsTheOneCleared) {
-    // Where a transfer gives an item another name on a collision, the entry
-    // with the source's name is cleared, not the renamed copy.
+    // Without renaming on a collision the copy took the source's name: the
+    // entry with that name is cleared, not a same-named neighbour.
     TestDir dest("ro_collision");
     std::string existing = roFile(dest, "a.txt");
     std::string renamed = roFile(dest, "a (2).txt");
@@ -246,6 +257,94 @@ TEST(ReadOnlyClearing, VanishedDestinationClearsNothingElsewhere) {
     RegCloseKey(settings.hKey);
     freeStr(&files);
     freeStr(&target);
+}
+
+// A transfer that renames on a collision: a.txt comes out as "a (2).txt",
+// told by a name mapping; b.txt is new; c.txt was there and no mapping names
+// its copy.
+static std::string renameDest;
+static FILEOP_FLAGS renameFlags;
+static int WINAPI renamingCopy(LPSHFILEOPSTRUCTA pOp) {
+    renameFlags = pOp->fFlags;
+    for (const char *pszName : {"\\a (2).txt", "\\b.txt"})
+        CloseHandle(CreateFileA((renameDest + pszName).c_str(), GENERIC_WRITE, 0, NULL,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, NULL));
+    HDSA hdsa = DSA_Create(sizeof(SHNAMEMAPPINGA), 1);
+    const char *pszOld = "C:\\src\\a.txt";
+    std::string newPath = renameDest + "\\a (2).txt";
+    SHNAMEMAPPINGA m = {(LPSTR)SHAlloc(strlen(pszOld) + 1), (LPSTR)SHAlloc(newPath.size() + 1),
+                        (int)strlen(pszOld), (int)newPath.size()};
+    strcpy(m.pszOldPath, pszOld);
+    strcpy(m.pszNewPath, newPath.c_str());
+    DSA_InsertItem(hdsa, DA_LAST, &m);
+    pOp->hNameMappings = hdsa;
+    return 0;
+}
+
+TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone) {
+    RegistrySandbox reg;
+    Settings settings = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
+    settings.dwFlags = OPT_CLEAR_READONLY | OPT_NO_OVERWRITE;
+    TestDir dest("ro_renamed");
+    std::string a = roFile(dest, "a.txt"), c = roFile(dest, "c.txt");
+    renameDest = dest.path;
+    pfnFileOperation = renamingCopy;
+    Str files = {}, target = {};
+    assignStr(&files, "C:\\src\\a.txt\nC:\\src\\b.txt\nC:\\src\\c.txt\n");
+    assignStr(&target, dest.path.c_str());
+    transfer(&settings, &files, &target);
+    pfnFileOperation = SHFileOperationA;
+    EXPECT_TRUE(renameFlags & FOF_WANTMAPPINGHANDLE);
+    EXPECT_FALSE(isReadOnly(dest.at("a (2).txt")));
+    EXPECT_FALSE(isReadOnly(dest.at("b.txt")));
+    EXPECT_TRUE(isReadOnly(a));
+    EXPECT_TRUE(isReadOnly(c));
+    RegCloseKey(settings.hKey);
+    freeStr(&files);
+    freeStr(&target);
+}
+
+// A clock that moves 300 ms a reading; once the progress window is up it
+// notes the window's text and cancels through it.
+static DWORD fakeNow;
+static std::string progressText;
+static DWORD WINAPI steppingClock() {
+    HWND hDlg = FindWindowA("#32770", APP_TITLE);
+    if (hDlg != NULL && GetDlgItem(hDlg, IDC_PROGRESSTEXT) != NULL && progressText.empty()) {
+        char text[256] = "";
+        GetDlgItemTextA(hDlg, IDC_PROGRESSTEXT, text, sizeof(text));
+        progressText = text;
+        PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+    }
+    return fakeNow += 300;
+}
+
+TEST(ReadOnlyClearing, LongClearingShowsItsCountAndCanBeCancelled) {
+    TestDir dest("ro_progress");
+    dest.folder("tree");
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; i++)
+        files.push_back(roFile(dest, "tree\\f" + std::to_string(i) + ".txt"));
+    std::string message;
+    Driver driver([&] {
+        HWND hBox = waitMessageBox();
+        ASSERT_NE(nullptr, hBox);
+        message = messageBoxText(hBox);
+        clickId(hBox, IDOK);
+    });
+    pfnTickCount = steppingClock;
+    clearIn(dest.path, {"C:\\src\\tree"});
+    pfnTickCount = GetTickCount;
+    driver.thread.join();
+    // Shown at the second entry (600 ms), cancelled while the third was counted.
+    EXPECT_EQ("読み取り専用属性を解除しています... (2 個)", progressText);
+    EXPECT_EQ("読み取り専用属性の解除を中止しました。3 個の項目の属性を解除済みです。", message);
+    int stillReadOnly = 0;
+    for (const std::string &f : files)
+        stillReadOnly += isReadOnly(f);
+    EXPECT_EQ(4, stillReadOnly); // the "." entry of the folder was the first cleared
+    EXPECT_EQ(nullptr, FindWindowA("#32770", APP_TITLE));
 }
 
 // ---------------------------------------------------------------- after a real transfer
