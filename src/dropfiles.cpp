@@ -3,6 +3,7 @@
 // drops quadratic), checked against its size, and taken whole or not at all.
 #include "dropfiles.h"
 #include <shlobj.h>
+#include <mbctype.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -80,6 +81,32 @@ static WCHAR *foreignDropNames(const DropName *pNames, int n, bool *pbNoRoom) {
     return pszOut;
 }
 
+// Whether the name holds a "/" or a "." or ".." component. A trail byte of
+// an ANSI name is never a separator.
+static bool isOddName(const DropName *pName, BOOL bWide) {
+    unsigned int nDots = 0, nComponent = 0;
+    for (unsigned int i = 0; i <= pName->cch; i++) {
+        unsigned int ch = 0;
+        if (i < pName->cch)
+            ch = bWide ? ((const WCHAR *)pName->pName)[i] : ((const BYTE *)pName->pName)[i];
+        if (ch == '/')
+            return true;
+        if (ch == '\\' || ch == 0) {
+            if (nComponent > 0 && nComponent == nDots && nDots <= 2)
+                return true;
+            nDots = nComponent = 0;
+            continue;
+        }
+        nComponent++;
+        nDots += ch == '.';
+        if (!bWide && _ismbblead(ch) && i + 1 < pName->cch) {
+            i++;
+            nComponent++;
+        }
+    }
+    return false;
+}
+
 // Bytes the name takes in the list (its ANSI form and a newline), written at
 // pOut when pOut is not null.
 static unsigned int writeDropName(const DropName *pName, BOOL bWide, char *pOut,
@@ -110,6 +137,10 @@ DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHA
         result = DROP_FOREIGN;
     else if (bNoRoom)
         result = DROP_NO_ROOM; // best-fit names could stand for other files
+    for (int i = 0; i < n && result == DROP_ADDED; i++) {
+        if (isOddName(&pNames[i], bWide))
+            result = DROP_BAD_NAME;
+    }
     unsigned long long cbAdd = 0;
     for (int i = 0; i < n && result == DROP_ADDED; i++)
         cbAdd += writeDropName(&pNames[i], bWide, NULL, 0);

@@ -4,7 +4,9 @@
 #include "portystr.h"
 
 // What became of a drop. A drop is taken whole or not at all.
-enum DropResult { DROP_ADDED, DROP_MALFORMED, DROP_NO_ROOM, DROP_FOREIGN };
+// DROP_BAD_NAME: a name holds a "/" or a "." or ".." component, which the
+// shell would read as another path than the one written.
+enum DropResult { DROP_ADDED, DROP_MALFORMED, DROP_NO_ROOM, DROP_FOREIGN, DROP_BAD_NAME };
 
 // Appends the names of the drop block (cbBlock bytes) to the list, the last
 // dropped first, each followed by a newline: the same bytes DragQueryFileA

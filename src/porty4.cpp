@@ -457,6 +457,10 @@ void showStringError(HWND hOwner) {
     MessageBoxA(hOwner, szStringError, APP_TITLE, MB_ICONERROR);
 }
 
+void showArgError(HWND hOwner) {
+    MessageBoxA(hOwner, szArgError, APP_TITLE, MB_ICONERROR);
+}
+
 // The tail of the wide command line, past the program's name and the blanks
 // after it, skipped as the start-up code skips them in the ANSI one.
 static WCHAR *wideTail() {
@@ -721,7 +725,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     } else if (nItems == PARSE_NO_MEMORY) {
         showStringError(NULL);
     } else if (nItems < 0) {
-        showMessage(szArgError, MB_ICONERROR);
+        showArgError(NULL);
     } else if (readReg(&settings) != ERROR_SUCCESS) {
         settings.hKey = NULL;
     } else {

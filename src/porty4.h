@@ -39,6 +39,8 @@ LONG reloadOption(Settings *pSettings);
 // hold (one per line in pszNames), and the string-failure message.
 void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped);
 void showStringError(HWND hOwner);
+// The argument error: a path that cannot be taken as written.
+void showArgError(HWND hOwner);
 
 // Test seams: the shell services whose effects a test wants to see or avoid.
 extern int(WINAPI *pfnFileOperation)(LPSHFILEOPSTRUCTA);

@@ -751,6 +751,8 @@ static void On_DropFiles(HDROP hDrop) {
         showUnrepresentable(dialog_data.hDlg, pszForeign, TRUE);
     else if (result == DROP_NO_ROOM)
         showStringError(dialog_data.hDlg);
+    else if (result == DROP_BAD_NAME)
+        showArgError(dialog_data.hDlg);
     free(pszForeign);
 }
 

@@ -565,15 +565,29 @@ static bool hasInvalidChar(const Pieces *pp, int e) {
 // The last piece of the longest existing run that starts at piece k, or -1.
 // The runs k..k, k..k+1, ... are tried in turn; once one was found, the next
 // longer run must exist and its new piece must hold no invalid character.
+// Before the first hit the run one piece longer is tried first: when it
+// exists, the item reaches it whatever the shorter run gives, which saves
+// the miss (and the folder's listing) for an unquoted path with one blank.
 static int longestRun(Pieces *pp, int k, char *pszName) {
     int found = -1;
-    for (int e = k; e <= pp->b; e++) {
-        if (found >= 0 && hasInvalidChar(pp, e))
+    int e = k;
+    while (found < 0 && e <= pp->b) {
+        if (e < pp->b && !hasInvalidChar(pp, e + 1)) {
+            if (lookUpRun(pp, k, e + 1, pszName))
+                found = e + 1;
+            else if (lookUpRun(pp, k, e, pszName))
+                return e;
+            e += 2;
+        } else {
+            if (lookUpRun(pp, k, e, pszName))
+                found = e;
+            e++;
+        }
+    }
+    for (e = found + 1; found >= 0 && e <= pp->b; e++) {
+        if (hasInvalidChar(pp, e) || !lookUpRun(pp, k, e, pszName))
             break;
-        if (lookUpRun(pp, k, e, pszName))
-            found = e;
-        else if (found >= 0)
-            break;
+        found = e;
     }
     return found;
 }

@@ -832,6 +832,19 @@ TEST(ChooserDrop, RefusedWholeAndListKept) {
     EXPECT_EQ("X\n", strText(list));
     GlobalFree(h);
 
+    // A slash, "." or ".." would have the shell read another path (表 ends in 0x5C).
+    for (const wchar_t *pszOdd : {L"C:\\a/b.txt", L"C:\\a\\..", L"C:\\.\\b", L"表\\..\\x"}) {
+        for (bool bWide : {false, true}) {
+            h = makeDrop({L"C:\\ok.txt", pszOdd}, bWide);
+            EXPECT_EQ(DROP_BAD_NAME, dropInto(&list, h, &pszForeign)) << bWide;
+            GlobalFree(h);
+        }
+    }
+    h = makeDrop({L"C:\\表.", L"C:\\...\\a..b"}, false); // not "." or ".." names
+    EXPECT_EQ(DROP_ADDED, dropInto(&list, h, &pszForeign));
+    GlobalFree(h);
+    assignStr(&list, "X\n");
+
     // Without room to name them, names the code page cannot hold are refused too.
     h = makeDrop({L"C:\\café.txt"}, true);
     pfnStrCalloc = failingCalloc;
