@@ -2,7 +2,8 @@
 // splitting of the command-line tail into the source list, and the expansion
 // of short (8.3) names into long ones. The splitter asks the file system which
 // joins of blank-separated pieces exist, because Send To leaves paths with
-// blanks unquoted on some systems.
+// blanks unquoted on some systems; a folder where such a join missed is
+// listed once, so that any number of blanks costs about one lookup.
 #include "portystr.h"
 #include <malloc.h>
 #include <mbctype.h>
@@ -611,6 +612,24 @@ static int takeQuoted(Str *pstrList, char *pszQuote, char **ppszClose) {
     return result;
 }
 
+// Cuts the text at its blanks (the first byte is never a cut). False when
+// there is no memory for the bounds.
+static bool cutPieces(Pieces *pp, char *text, unsigned int length) {
+    pp->text = text;
+    pp->b = count_sp(text);
+    pp->bounds = (int *)calloc((size_t)pp->b + 2, sizeof(int));
+    if (pp->bounds == NULL)
+        return false;
+    int nb = 0;
+    pp->bounds[nb++] = -1;
+    for (unsigned int i = 1; i < length; i++) {
+        if (text[i] == ' ')
+            pp->bounds[nb++] = (int)i;
+    }
+    pp->bounds[nb] = (int)length;
+    return true;
+}
+
 int parse(Str *pstrList, Str *pstrText) {
     if (pstrText->buffer == NULL)
         return -1;
@@ -623,20 +642,9 @@ int parse(Str *pstrList, Str *pstrText) {
         return 0;
 
     Pieces pieces = {};
-    pieces.text = text;
-    pieces.b = count_sp(text);
-    pieces.bounds = (int *)calloc((size_t)pieces.b + 2, sizeof(int));
-    if (pieces.bounds == NULL)
+    if (!cutPieces(&pieces, text, length))
         return PARSE_NO_MEMORY;
     int *bounds = pieces.bounds;
-    int nb = 0;
-    bounds[nb++] = -1;
-    for (unsigned int i = 1; i < length; i++) {
-        if (text[i] == ' ')
-            bounds[nb++] = (int)i;
-    }
-    bounds[nb] = (int)length;
-
     int b = pieces.b;
     int result = 0;
     char szName[MAX_PATH];
