@@ -110,7 +110,7 @@ LONG readReg(Settings *pSettings) {
         pstr->capacity = 0;
         pstr->length = 0;
         pstr->buffer = NULL;
-        if (resize(pstr, HISTORY_ENTRY_SIZE) == NULL)
+        if (resize(pstr, HISTORY_ENTRY_SIZE - 1) == NULL) // the NUL included
             continue; // stays the empty Str; it is shown and saved as empty
         pstr->buffer[0] = '\0';
         char szName[16];
