@@ -197,8 +197,8 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
         SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM) "キャンセル(&C)");
     HWND hEdit = FindWindowExA(hDlg, NULL, "EDIT", NULL);
     if (hEdit != NULL) {
-        // WM_SETTEXT sets the whole list: the text limit restricts only typing.
-        // It is lifted all the same, so the control never holds more than it allows.
+        // WM_SETTEXT sets the whole list: the text limit (lifted here all the
+        // same) restricts only typing.
         HCURSOR hOld = SetCursor(LoadCursor(NULL, IDC_WAIT));
         SendMessageA(hEdit, EM_SETLIMITTEXT, 0, 0);
         SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)strText.buffer);
@@ -336,10 +336,11 @@ static bool ChangeSubItemAttr(Clearing *pc, const char *pszFolder) {
         do {
             if (isReparsePoint(fd.dwFileAttributes) || !joinPath(&strPath, pszFolder, fd.cFileName))
                 continue;
-            bool bDot = strcmp(fd.cFileName, ".") == 0;
+            const unsigned char *pszName = (const unsigned char *)fd.cFileName;
+            bool bDot = _mbscmp(pszName, (const unsigned char *)".") == 0;
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bDot)
                 bGoOn = clearReadOnly(pc, strPath.buffer, fd.dwFileAttributes);
-            else if (strcmp(fd.cFileName, "..") != 0)
+            else if (_mbscmp(pszName, (const unsigned char *)"..") != 0)
                 bGoOn = ChangeSubItemAttr(pc, strPath.buffer);
         } while (bGoOn && FindNextFileA(hFind, &fd));
         FindClose(hFind);
@@ -359,8 +360,7 @@ static bool mappedName(const NameMappings *pMappings, const char *pszItem, Str *
             _mbsnbicmp((const unsigned char *)pszItem, (const unsigned char *)pm->pszOldPath,
                        (size_t)pm->cchOldPath) != 0)
             continue;
-        resize(pstrName, (unsigned int)pm->cchNewPath);
-        if (pstrName->buffer == NULL)
+        if (resize(pstrName, (unsigned int)pm->cchNewPath) == NULL)
             return false;
         memcpy(pstrName->buffer, pm->pszNewPath, (size_t)pm->cchNewPath);
         pstrName->buffer[pm->cchNewPath] = '\0';
