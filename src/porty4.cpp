@@ -19,34 +19,10 @@ HINSTANCE(WINAPI *pfnShellExecute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) = 
 static const char szRegKey[] = "software\\orvane.kelmit\\porterly";
 static const char szFlagsValue[] = "dwFlags";
 static const char szPathValue[] = "tstrPath%03d";
-#define HISTORY_ENTRY_SIZE 260
-
-static const char szArgError[] = "引数解析中にエラーが発生しました。不正なパスが含まれています。";
-static const char szNoFiles[] = "操作すべきファイルが指定されていません。";
-static const char szStringError[] = "文字列操作に失敗しました。処理を中断します。";
-static const char szCopyPrompt[] =
-    "%sに次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n%s";
-static const char szMovePrompt[] =
-    "%sに次のファイル・フォルダを移動します。よろしいですか\r\n\r\n%s";
-static const WCHAR szUnrepresentable[] =
-    L"次の項目の名前には、この環境の文字コード (シフトJIS) で表せない文字が含まれています。"
-    L"別のファイルと取り違えるおそれがあるため、処理を中止します。\r\n\r\n";
-static const WCHAR szUnrepresentableDrop[] =
-    L"次の項目の名前には、この環境の文字コード (シフトJIS) で表せない文字が含まれています。"
-    L"ドロップされた項目はどれも追加していません。\r\n\r\n";
-static const char szCopyFailed[] = "コピーに失敗しました。";
-static const char szMoveFailed[] = "移動に失敗しました。";
-static const char szCopyDone[] = "コピーに成功しました。";
-static const char szMoveDone[] = "移動に成功しました。";
-static const char szCancel[] = "キャンセル";
-static const char szClearing[] = "読み取り専用属性を解除しています... (%u 個)";
-static const char szClearCancelled[] =
-    "読み取り専用属性の解除を中止しました。%u 個の項目の属性を解除済みです。";
 
 // Lists longer than this are confirmed in the scrolling dialog.
 #define DIALOG_MIN_ITEMS 10
 #define DIALOG_MIN_BYTES 2600
-#define DEST_RESERVE     520
 #define BYTES_PER_ITEM   120
 
 // What the confirmation dialog shows; built on the driver's frame.
@@ -56,9 +32,31 @@ struct ConfirmParam {
     Str *pstrDest;
 };
 
+// ---------------------------------------------------------------- texts
+
+const char *loadText(UINT uId) {
+    // Each text is converted once and kept for the run.
+    static char *texts[IDS_LAST - IDS_FIRST + 1];
+    if (uId < IDS_FIRST || uId > IDS_LAST)
+        return "";
+    char **ppsz = &texts[uId - IDS_FIRST];
+    if (*ppsz == NULL) {
+        const WCHAR *pText = NULL;
+        int cch = LoadStringW(GetModuleHandleA(NULL), uId, (LPWSTR)&pText, 0);
+        int cb = cch > 0 ? WideCharToMultiByte(CP_ACP, 0, pText, cch, NULL, 0, NULL, NULL) : 0;
+        char *psz = cb > 0 ? (char *)malloc((size_t)cb + 1) : NULL;
+        if (psz == NULL)
+            return "";
+        WideCharToMultiByte(CP_ACP, 0, pText, cch, psz, cb, NULL, NULL);
+        psz[cb] = '\0';
+        *ppsz = psz;
+    }
+    return *ppsz;
+}
+
 // ---------------------------------------------------------------- settings
 
-// Reads the history value szName into pstr (260 bytes reserved). Only a
+// Reads the history value szName into pstr (PATH_BYTES reserved). Only a
 // terminated string that fits is taken; anything else leaves the entry empty,
 // so an unterminated or foreign value is never read past its bytes.
 static void readHistoryValue(HKEY hKey, const char *szName, Str *pstr) {
@@ -80,6 +78,9 @@ static void readHistoryValue(HKEY hKey, const char *szName, Str *pstr) {
         }
         pstr->buffer[cb] = '\0';
     }
+    // A destination the file operation cannot take is no destination.
+    if (!fitsFileOperation(pstr->buffer))
+        pstr->buffer[0] = '\0';
     pstr->length = (unsigned int)strlen(pstr->buffer);
 }
 
@@ -110,7 +111,7 @@ LONG readReg(Settings *pSettings) {
         pstr->capacity = 0;
         pstr->length = 0;
         pstr->buffer = NULL;
-        if (resize(pstr, HISTORY_ENTRY_SIZE - 1) == NULL) // the NUL included
+        if (resize(pstr, PATH_BYTES - 1) == NULL) // the NUL included
             continue; // stays the empty Str; it is shown and saved as empty
         pstr->buffer[0] = '\0';
         char szName[16];
@@ -168,8 +169,10 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
     Str *pstrDest = pParam->pstrDest;
     unsigned int cbList = pstrFiles->buffer ? (unsigned int)strlen(pstrFiles->buffer) : 0;
     Str strText = {};
-    // Room for the prompt, the list, and every newline becoming CR LF.
-    if (resize(&strText, pstrDest->length + pstrFiles->length + cbList + 64) == NULL) {
+    // Room for the prompt, the list, and every newline becoming CR LF. The
+    // prompt's own length: in UTF-8 it takes half as much again as in 932.
+    unsigned int cbFormat = (unsigned int)strlen(pParam->pszFormat);
+    if (resize(&strText, pstrDest->length + pstrFiles->length + cbList + cbFormat) == NULL) {
         EndDialog(hDlg, 3);
         return TRUE;
     }
@@ -186,15 +189,15 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
 
     HWND hYes = FindWindowExA(hDlg, NULL, "BUTTON", "&Yes");
     if (hYes != NULL) {
-        SendMessageA(hYes, WM_SETTEXT, 0, (LPARAM) "はい(&Y)");
+        SendMessageA(hYes, WM_SETTEXT, 0, (LPARAM)loadText(IDS_YES));
         SetFocus(hYes);
     }
     HWND hNo = FindWindowExA(hDlg, NULL, "BUTTON", "&No");
     if (hNo != NULL)
-        SendMessageA(hNo, WM_SETTEXT, 0, (LPARAM) "いいえ(&N)");
+        SendMessageA(hNo, WM_SETTEXT, 0, (LPARAM)loadText(IDS_NO));
     HWND hCancel = FindWindowExA(hDlg, NULL, "BUTTON", "&Cancel");
     if (hCancel != NULL)
-        SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM) "キャンセル(&C)");
+        SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM)loadText(IDS_CANCEL));
     HWND hEdit = FindWindowExA(hDlg, NULL, "EDIT", NULL);
     if (hEdit != NULL) {
         // WM_SETTEXT sets the whole list: the text limit (lifted here all the
@@ -256,7 +259,7 @@ struct NameMappings {
 
 static INT_PTR On_InitProgress(HWND hDlg, LPARAM lParam) {
     SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
-    SetDlgItemTextA(hDlg, IDCANCEL, szCancel);
+    SetDlgItemTextA(hDlg, IDCANCEL, loadText(IDS_CANCEL));
     return TRUE;
 }
 
@@ -292,8 +295,9 @@ static bool stepClearing(Clearing *pc) {
         pc->dwShown = dwNow - PROGRESS_UPDATE_MS;
     }
     if (pc->hProgress != NULL && dwNow - pc->dwShown >= PROGRESS_UPDATE_MS) {
-        char szText[sizeof(szClearing) + 16];
-        sprintf(szText, szClearing, pc->nDone);
+        char szText[256];
+        _snprintf(szText, sizeof(szText) - 1, loadText(IDS_CLEARING), pc->nDone);
+        szText[sizeof(szText) - 1] = '\0';
         SetDlgItemTextA(pc->hProgress, IDC_PROGRESSTEXT, szText);
         pc->dwShown = dwNow;
         MSG msg;
@@ -327,22 +331,22 @@ static bool isDot(const char *pszName) {
 static bool ChangeSubItemAttr(Clearing *pc, const char *pszFolder) {
     Str strPattern = {};
     Str strPath = {};
-    WIN32_FIND_DATAA fd;
+    FoundEntry entry;
     HANDLE hFind = INVALID_HANDLE_VALUE;
     bool bGoOn = true;
     if (joinPath(&strPattern, pszFolder, "*.*"))
-        hFind = FindFirstFileA(strPattern.buffer, &fd);
+        hFind = findFirstEntry(strPattern.buffer, &entry);
     if (hFind != INVALID_HANDLE_VALUE) {
         do {
-            if (isReparsePoint(fd.dwFileAttributes) || !joinPath(&strPath, pszFolder, fd.cFileName))
+            if (isReparsePoint(entry.dwAttr) || !joinPath(&strPath, pszFolder, entry.szName))
                 continue;
-            const unsigned char *pszName = (const unsigned char *)fd.cFileName;
+            const unsigned char *pszName = (const unsigned char *)entry.szName;
             bool bDot = _mbscmp(pszName, (const unsigned char *)".") == 0;
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bDot)
-                bGoOn = clearReadOnly(pc, strPath.buffer, fd.dwFileAttributes);
+            if (!(entry.dwAttr & FILE_ATTRIBUTE_DIRECTORY) || bDot)
+                bGoOn = clearReadOnly(pc, strPath.buffer, entry.dwAttr);
             else if (_mbscmp(pszName, (const unsigned char *)"..") != 0)
                 bGoOn = ChangeSubItemAttr(pc, strPath.buffer);
-        } while (bGoOn && FindNextFileA(hFind, &fd));
+        } while (bGoOn && findNextEntry(hFind, &entry));
         FindClose(hFind);
     }
     freeStr(&strPath);
@@ -414,8 +418,9 @@ static void ChangeFileAttr(const char *pszDest, const char *pszList, const char 
     if (clearing.hProgress != NULL)
         DestroyWindow(clearing.hProgress);
     if (clearing.bCancelled) {
-        char szText[sizeof(szClearCancelled) + 16];
-        sprintf(szText, szClearCancelled, clearing.nDone);
+        char szText[256];
+        _snprintf(szText, sizeof(szText) - 1, loadText(IDS_CLEAR_CANCELLED), clearing.nDone);
+        szText[sizeof(szText) - 1] = '\0';
         MessageBoxA(NULL, szText, APP_TITLE, MB_ICONINFORMATION);
     }
 }
@@ -441,24 +446,61 @@ static void noteExisting(Str *pstrExisted, const char *pszDest, const char *pszL
 // ---------------------------------------------------------------- names the code page cannot hold
 
 void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
-    const WCHAR *pszIntro = bDropped ? szUnrepresentableDrop : szUnrepresentable;
-    size_t cch = wcslen(pszIntro) + wcslen(pszNames) + 1;
-    WCHAR *pszText = (WCHAR *)malloc(cch * sizeof(WCHAR));
+    // The table's text in place: counted, not NUL-terminated.
+    const WCHAR *pIntro = NULL;
+    int cchIntro =
+        LoadStringW(GetModuleHandleA(NULL),
+                    bDropped ? IDS_UNREPRESENTABLE_DROP : IDS_UNREPRESENTABLE, (LPWSTR)&pIntro, 0);
+    if (cchIntro < 0 || pIntro == NULL)
+        cchIntro = 0;
+    size_t cchNames = wcslen(pszNames);
+    WCHAR *pszText = (WCHAR *)malloc(((size_t)cchIntro + cchNames + 1) * sizeof(WCHAR));
     if (pszText != NULL) {
-        wcscpy(pszText, pszIntro);
-        wcscat(pszText, pszNames);
+        memcpy(pszText, pIntro, (size_t)cchIntro * sizeof(WCHAR));
+        memcpy(pszText + cchIntro, pszNames, (cchNames + 1) * sizeof(WCHAR));
     }
-    MessageBoxW(hOwner, pszText != NULL ? pszText : pszIntro, L"" APP_TITLE,
+    MessageBoxW(hOwner, pszText != NULL ? pszText : pszNames, L"" APP_TITLE,
                 bDropped ? MB_ICONWARNING : MB_ICONERROR);
     free(pszText);
 }
 
+void showTooLong(HWND hOwner, const char *pszNames) {
+    Str strText = {};
+    assignStr(&strText, loadText(IDS_TOO_LONG));
+    appendStr(&strText, pszNames);
+    MessageBoxA(hOwner, strText.buffer != NULL ? strText.buffer : pszNames, APP_TITLE,
+                MB_ICONERROR);
+    freeStr(&strText);
+}
+
+bool fitsOrShow(HWND hOwner, Str *pstrList, unsigned int uFrom) {
+    Str strNames = {};
+    char *p = pstrList->buffer != NULL ? pstrList->buffer + uFrom : NULL;
+    while (p != NULL && *p != '\0') {
+        char *pEnd = strchr(p, '\n');
+        if (pEnd != NULL)
+            *pEnd = '\0';
+        if (!fitsFileOperation(p)) {
+            appendStr(&strNames, p);
+            appendStr(&strNames, "\r\n");
+        }
+        if (pEnd != NULL)
+            *pEnd = '\n';
+        p = pEnd != NULL ? pEnd + 1 : NULL;
+    }
+    bool bFit = strNames.length == 0;
+    if (!bFit)
+        showTooLong(hOwner, strNames.buffer);
+    freeStr(&strNames);
+    return bFit;
+}
+
 void showStringError(HWND hOwner) {
-    MessageBoxA(hOwner, szStringError, APP_TITLE, MB_ICONERROR);
+    MessageBoxA(hOwner, loadText(IDS_STRING_ERROR), APP_TITLE, MB_ICONERROR);
 }
 
 void showArgError(HWND hOwner) {
-    MessageBoxA(hOwner, szArgError, APP_TITLE, MB_ICONERROR);
+    MessageBoxA(hOwner, loadText(IDS_ARG_ERROR), APP_TITLE, MB_ICONERROR);
 }
 
 // The tail of the wide command line, past the program's name and the blanks
@@ -578,6 +620,15 @@ static WCHAR *unrepresentableItems(const WCHAR *pszTail, bool *pbNoMemory) {
 
 // ---------------------------------------------------------------- driver
 
+int pathFromIdList(LPCITEMIDLIST pidl, char *pszPath, WCHAR *pszWide) {
+    // The ANSI call assumes a MAX_PATH-byte buffer, too small in UTF-8.
+    pszPath[0] = '\0';
+    pszWide[0] = L'\0';
+    if (!SHGetPathFromIDListW(pidl, pszWide))
+        return PATH_NONE;
+    return toAnsi(pszWide, pszPath, PATH_BYTES) ? PATH_OK : PATH_FOREIGN;
+}
+
 static int showMessage(const char *pszText, UINT uStyle) {
     return MessageBoxA(NULL, pszText, APP_TITLE, uStyle);
 }
@@ -595,7 +646,8 @@ static void freeItemIdList(LPITEMIDLIST pidl) {
 static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
     if (pSettings->dwFlags & OPT_NO_CONFIRM)
         return IDYES;
-    const char *pszFormat = (pSettings->dwFlags & OPT_MOVE) ? szMovePrompt : szCopyPrompt;
+    const char *pszFormat =
+        loadText((pSettings->dwFlags & OPT_MOVE) ? IDS_MOVE_PROMPT : IDS_COPY_PROMPT);
     if (nItems > DIALOG_MIN_ITEMS || pstrFiles->length >= DIALOG_MIN_BYTES) {
         ConfirmParam param = {pstrFiles, pszFormat, pstrDest};
         return (int)DialogBoxParamA(pSettings->hInstance, MAKEINTRESOURCEA(IDD_CONFIRM), NULL,
@@ -603,7 +655,8 @@ static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str 
     }
     Str strPrompt = {};
     int answer = 3;
-    if (resize(&strPrompt, pstrFiles->length + pstrDest->length + 64) != NULL) {
+    if (resize(&strPrompt,
+               pstrFiles->length + pstrDest->length + (unsigned int)strlen(pszFormat)) != NULL) {
         strPrompt.length =
             (unsigned int)sprintf(strPrompt.buffer, pszFormat, pstrDest->buffer, pstrFiles->buffer);
         answer = showMessage(strPrompt.buffer, MB_YESNOCANCEL | MB_ICONQUESTION);
@@ -647,7 +700,7 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
 
     if (rc != 0) {
         if (!op.fAnyOperationsAborted)
-            showMessage(bMove ? szMoveFailed : szCopyFailed, MB_ICONWARNING);
+            showMessage(loadText(bMove ? IDS_MOVE_FAILED : IDS_COPY_FAILED), MB_ICONWARNING);
     } else if (!op.fAnyOperationsAborted) {
         // Only after a whole transfer: once the user declined some items in
         // the shell's own dialogs, which names in the destination are the
@@ -657,7 +710,7 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
                            bRenames ? (strExisted.buffer ? strExisted.buffer : "") : NULL,
                            (const NameMappings *)op.hNameMappings);
         if (pSettings->dwFlags & OPT_NOTIFY)
-            showMessage(bMove ? szMoveDone : szCopyDone, MB_ICONINFORMATION);
+            showMessage(loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
     }
     if (op.hNameMappings != NULL)
         SHFreeNameMappings(op.hNameMappings);
@@ -675,14 +728,17 @@ static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *ps
         if (pidl == NULL)
             break;
         // Two NULs end the destination: the shell reads it as a name list.
-        memset(pstrDest->buffer, 0, DEST_RESERVE + 1);
-        BOOL bPath = SHGetPathFromIDListA(pidl, pstrDest->buffer);
+        memset(pstrDest->buffer, 0, PATH_BYTES + 1);
+        WCHAR szWide[MAX_PATH];
+        int nPath = pathFromIdList(pidl, pstrDest->buffer, szWide);
         pstrDest->length = (unsigned int)strlen(pstrDest->buffer);
         freeItemIdList(pidl);
-        if (!bPath || pstrDest->length == 0)
+        if (nPath == PATH_FOREIGN)
+            showUnrepresentable(NULL, szWide, FALSE);
+        if (nPath != PATH_OK || pstrDest->length == 0)
             break; // an item without a folder path counts as cancelled
         if (pstrFiles->length == 0) {
-            showMessage(szNoFiles, MB_ICONERROR);
+            showMessage(loadText(IDS_NO_FILES), MB_ICONERROR);
             break;
         }
         answer = confirmTransfer(pSettings, pstrFiles, nItems, pstrDest);
@@ -726,12 +782,14 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         showStringError(NULL);
     } else if (nItems < 0) {
         showArgError(NULL);
+    } else if (!fitsOrShow(NULL, &strFiles, 0)) {
+        // nothing is cut to fit: the run ends naming the paths
     } else if (readReg(&settings) != ERROR_SUCCESS) {
         settings.hKey = NULL;
     } else {
         settings.hInstance = hInstance;
         settings.pstrFiles = &strFiles;
-        if (resize(&strDest, DEST_RESERVE) != NULL)
+        if (resize(&strDest, PATH_BYTES) != NULL)
             runMainLoop(&settings, &strFiles, nItems, &strDest);
         else
             showStringError(NULL);

@@ -115,10 +115,62 @@ bool joinPath(Str *pstrPath, const char *pszFolder, const char *pszName) {
 bool isAnsiText(const WCHAR *pszText, int cch) {
     if (cch == 0)
         return true;
+    // UTF-8 holds every character; it refuses the best-fit and default-char
+    // requests, and only an unpaired surrogate fails its strict conversion.
+    if (GetACP() == CP_UTF8)
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, pszText, cch, NULL, 0, NULL,
+                                   NULL) > 0;
     BOOL bDefault = FALSE;
     int n =
         WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszText, cch, NULL, 0, NULL, &bDefault);
     return n > 0 && !bDefault;
+}
+
+bool toAnsi(const WCHAR *pszText, char *pszOut, int cbOut) {
+    int cch = 0;
+    while (pszText[cch] != 0)
+        cch++;
+    if (!isAnsiText(pszText, cch) ||
+        WideCharToMultiByte(CP_ACP, 0, pszText, -1, pszOut, cbOut, NULL, NULL) == 0) {
+        pszOut[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool fitsFileOperation(const char *pszPath) {
+    int cch = MultiByteToWideChar(CP_ACP, 0, pszPath, -1, NULL, 0);
+    return cch > 0 && cch <= MAX_PATH;
+}
+
+static bool takeEntry(const WIN32_FIND_DATAW *pfd, FoundEntry *pEntry) {
+    pEntry->dwAttr = pfd->dwFileAttributes;
+    return toAnsi(pfd->cFileName, pEntry->szName, PATH_BYTES);
+}
+
+bool findNextEntry(HANDLE hFind, FoundEntry *pEntry) {
+    WIN32_FIND_DATAW fd;
+    while (FindNextFileW(hFind, &fd)) {
+        if (takeEntry(&fd, pEntry))
+            return true;
+    }
+    return false;
+}
+
+HANDLE findFirstEntry(const char *pszPattern, FoundEntry *pEntry) {
+    int cch = MultiByteToWideChar(CP_ACP, 0, pszPattern, -1, NULL, 0);
+    WCHAR *pszWide = cch > 0 ? (WCHAR *)malloc((size_t)cch * sizeof(WCHAR)) : NULL;
+    if (pszWide == NULL)
+        return INVALID_HANDLE_VALUE;
+    MultiByteToWideChar(CP_ACP, 0, pszPattern, -1, pszWide, cch);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(pszWide, &fd);
+    free(pszWide);
+    if (hFind != INVALID_HANDLE_VALUE && !takeEntry(&fd, pEntry) && !findNextEntry(hFind, pEntry)) {
+        FindClose(hFind);
+        hFind = INVALID_HANDLE_VALUE;
+    }
+    return hFind;
 }
 
 int count_sp(const char *psz) {
@@ -213,11 +265,11 @@ static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName
         char *pszNext = (char *)_mbschr((unsigned char *)pszSep + 1, '\\');
         if (pszNext == NULL)
             break;
-        WIN32_FIND_DATAA fd;
+        FoundEntry entry;
         HANDLE hFind = INVALID_HANDLE_VALUE; // "." and ".." stay as written
         if (!isDotName(pszSep + 1, (size_t)(pszNext - pszSep - 1))) {
             *pszNext = '\0';
-            hFind = FindFirstFileA(pszPath, &fd);
+            hFind = findFirstEntry(pszPath, &entry);
             *pszNext = '\\';
         }
         if (hFind != INVALID_HANDLE_VALUE) {
@@ -227,7 +279,7 @@ static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName
                     return LONG_NO_ROOM;
                 pszMark = NULL;
             }
-            if (!appendPart(pstrList, "\\") || !appendPart(pstrList, fd.cFileName))
+            if (!appendPart(pstrList, "\\") || !appendPart(pstrList, entry.szName))
                 return LONG_NO_ROOM;
             bConverted = true;
         } else if (bConverted) {
@@ -412,7 +464,9 @@ static void makeListing(Listings *pl, const char *pszPath) {
         return;
     bool bKnown = true;
     do {
-        bKnown = bKnown && strchr(fd.cFileName, '?') == NULL && addName(p, fd.cFileName) &&
+        // A name of MAX_PATH - 1 bytes may have been cut short (UTF-8).
+        bKnown = bKnown && strchr(fd.cFileName, '?') == NULL &&
+                 strlen(fd.cFileName) < MAX_PATH - 1 && addName(p, fd.cFileName) &&
                  addName(p, fd.cAlternateFileName);
     } while (bKnown && FindNextFileA(hFind, &fd));
     FindClose(hFind);
@@ -423,7 +477,7 @@ static void makeListing(Listings *pl, const char *pszPath) {
 static bool mayBeListed(const Listing *p, const char *pszPath) {
     const unsigned char *pszName = (const unsigned char *)pszPath + folderLength(pszPath);
     size_t n = strlen((const char *)pszName);
-    unsigned char shape[MAX_PATH];
+    unsigned char shape[PATH_BYTES];
     if (!p->bKnown || n >= sizeof(shape))
         return true;
     shapeOf(pszName, n, shape);
@@ -475,12 +529,12 @@ static bool lookUp(const char *pszPath, char *pszName, Listings *pl) {
             makeListing(pl, pszPath);
         return false;
     }
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(pszPath, &fd);
+    FoundEntry entry;
+    HANDLE hFind = findFirstEntry(pszPath, &entry);
     if (hFind == INVALID_HANDLE_VALUE)
         return false;
     FindClose(hFind);
-    strcpy(pszName, fd.cFileName);
+    strcpy(pszName, entry.szName);
     return true;
 }
 
@@ -601,7 +655,7 @@ static int takeQuoted(Str *pstrList, char *pszQuote, char **ppszClose) {
     *ppszClose = pszClose;
     if (pszClose == NULL || (pszClose[1] != ' ' && pszClose[1] != '\0'))
         return -1;
-    char szName[MAX_PATH];
+    char szName[PATH_BYTES];
     *pszClose = '\0';
     int result = -2;
     if (lookUp(pszQuote + 1, szName, NULL)) {
@@ -647,7 +701,7 @@ int parse(Str *pstrList, Str *pstrText) {
     int *bounds = pieces.bounds;
     int b = pieces.b;
     int result = 0;
-    char szName[MAX_PATH];
+    char szName[PATH_BYTES];
     int k = 0;
     while (k <= b) {
         char *pszPiece = text + bounds[k] + 1;

@@ -28,9 +28,12 @@ struct Node {
 std::vector<Node> nodes;
 int cwd = 0;
 int openHandles = 0;
+unsigned codePage = 932;
 
+// In UTF-8 no byte of a multibyte character is below 0x80, so the searches
+// go byte by byte there, as the runtime's do.
 bool isLead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return codePage == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
 }
 
 // Bytes of the character at p; 0 at the end of the text, where a lead byte
@@ -235,7 +238,8 @@ std::vector<Search *> searches;
 
 } // namespace
 
-void fsReset() {
+void fsReset(unsigned cp) {
+    codePage = cp;
     nodes.assign(1, Node{"", "", true, -1, {}});
     cwd = 0;
     openHandles = 0;
@@ -329,6 +333,10 @@ bool heldOpen(const std::string &name) {
 
 } // namespace
 
+unsigned GetACP(void) {
+    return codePage;
+}
+
 HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd) {
     std::vector<std::string> comps;
     bool bSlash;
@@ -354,6 +362,33 @@ BOOL FindNextFileA(HANDLE hFind, WIN32_FIND_DATAA *pfd) {
             return nextMatch(ps, pfd);
     }
     return 0;
+}
+
+static void widen(const WIN32_FIND_DATAA *pfd, WIN32_FIND_DATAW *pwfd) {
+    pwfd->dwFileAttributes = pfd->dwFileAttributes;
+    size_t i = 0;
+    for (; pfd->cFileName[i] != 0; i++)
+        pwfd->cFileName[i] = (unsigned char)pfd->cFileName[i];
+    pwfd->cFileName[i] = 0;
+}
+
+HANDLE FindFirstFileW(const WCHAR *pszPath, WIN32_FIND_DATAW *pfd) {
+    std::string path;
+    for (const WCHAR *p = pszPath; *p != 0; p++)
+        path += (char)*p;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(path.c_str(), &fd);
+    if (hFind != INVALID_HANDLE_VALUE)
+        widen(&fd, pfd);
+    return hFind;
+}
+
+BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW *pfd) {
+    WIN32_FIND_DATAA fd;
+    if (!FindNextFileA(hFind, &fd))
+        return 0;
+    widen(&fd, pfd);
+    return 1;
 }
 
 BOOL FindClose(HANDLE hFind) {

@@ -22,10 +22,12 @@ typedef uint16_t WCHAR;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE   0x20
 #define CP_ACP                   0
+#define CP_UTF8                  65001
 #define WC_NO_BEST_FIT_CHARS     0x400
 #define ERROR_FILE_NOT_FOUND     2
 #define ERROR_ACCESS_DENIED      5
 #define ERROR_SHARING_VIOLATION  32
+#define WC_ERR_INVALID_CHARS     0x80
 
 struct FILETIME {
     DWORD dwLowDateTime, dwHighDateTime;
@@ -39,23 +41,51 @@ struct WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 };
 
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    WCHAR cFileName[MAX_PATH];
+};
+
 HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd);
 BOOL FindNextFileA(HANDLE hFind, WIN32_FIND_DATAA *pfd);
+// The same searches with the drive's bytes widened one to one.
+HANDLE FindFirstFileW(const WCHAR *pszPath, WIN32_FIND_DATAW *pfd);
+BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW *pfd);
 BOOL FindClose(HANDLE hFind);
 DWORD GetLastError();
 DWORD GetFullPathNameA(LPCSTR pszPath, DWORD cch, LPSTR pszOut, LPSTR *ppszFilePart);
 DWORD GetFileAttributesA(LPCSTR pszPath);
 DWORD GetLongPathNameA(LPCSTR pszShort, LPSTR pszLong, DWORD cch);
+// The drive's code page: 932, or 65001 (UTF-8) while the input asks for it.
+unsigned GetACP(void);
 
-// Only the check for names the code page cannot hold uses it, never the
-// splitter: plain ASCII is held, anything else is not.
-static inline int WideCharToMultiByte(unsigned, DWORD, const WCHAR *psz, int cch, char *, int,
-                                      const char *, BOOL *pbDefault) {
+// Wide text here is the drive's bytes widened one to one: a unit above 0xFF
+// is one the code page cannot hold. Lengths count the NUL when cch is -1.
+static inline int WideCharToMultiByte(unsigned, DWORD, const WCHAR *psz, int cch, char *pOut,
+                                      int cbOut, const char *, BOOL *pbDefault) {
+    if (cch < 0)
+        for (cch = 1; psz[cch - 1] != 0; cch++) {
+        }
     for (int i = 0; i < cch; i++) {
-        if (psz[i] > 0x7F)
+        if (psz[i] > 0xFF) {
+            if (pbDefault == nullptr)
+                return 0;
             *pbDefault = 1;
+        }
+        if (pOut != nullptr && i < cbOut)
+            pOut[i] = (char)psz[i];
     }
-    return cch;
+    return pOut != nullptr && cch > cbOut ? 0 : cch;
+}
+
+static inline int MultiByteToWideChar(unsigned, DWORD, const char *psz, int cb, WCHAR *pOut,
+                                      int cchOut) {
+    if (cb < 0)
+        for (cb = 1; psz[cb - 1] != 0; cb++) {
+        }
+    for (int i = 0; i < cb && pOut != nullptr && i < cchOut; i++)
+        pOut[i] = (unsigned char)psz[i];
+    return pOut != nullptr && cb > cchOut ? 0 : cb;
 }
 
 // The runtime's <string.h> has it on Windows; glibc calls it strncasecmp.
