@@ -1,6 +1,7 @@
 // porterly-setup.exe: puts Porterly into the current user's Send To menu (a
-// shortcut Porterly.lnk to the porterly.exe beside this program) and takes it
-// out again, optionally with the saved settings and history. Without
+// shortcut Porterly.lnk to the porterly.exe beside this program, and the drop
+// target through which the shell hands over selections of any size) and takes
+// it out again, optionally with the saved settings and history. Without
 // arguments it asks in a small dialog; /install, /uninstall [/purge] and
 // /quiet serve scripts. Exit status: 0 done, 1 failed, 2 bad arguments.
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <mbstring.h>
 #include <stdio.h>
 #include <string.h>
+#include "dropreg.h"
 #include "setupres.h"
 #include "version.h"
 
@@ -165,6 +167,13 @@ static void install(Outcome *pOut) {
                    szLink);
         return;
     }
+    if (!registerDropTarget(HKEY_CURRENT_USER, szProgram)) {
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR,
+                   "ショートカットは作りましたが、多くの項目を一度に受け取るための登録 "
+                   "(App Paths とクラス) を書き込めませんでした。\n%s",
+                   szProgram);
+        return;
+    }
     setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION,
                state == SHORTCUT_OURS ? "「送る」メニューの Porterly を更新しました。\n%s"
                                       : "Porterly を「送る」メニューに追加しました。\n%s\n\n"
@@ -239,6 +248,13 @@ static void uninstall(BOOL bPurge, Outcome *pOut) {
                            "Porterly.lnk を削除できませんでした。\n%s", szLink);
             break;
         }
+    }
+    // Another copy's registration stays, as its shortcut does.
+    char szProgram[MAX_PATH];
+    if (getProgramPath(szProgram) && !unregisterDropTarget(HKEY_CURRENT_USER, szProgram)) {
+        pOut->nStatus = EXIT_FAILED;
+        pOut->uIcon = MB_ICONERROR;
+        appendOutcome(pOut, "多くの項目を一度に受け取るための登録を削除できませんでした。");
     }
     if (bPurge)
         purgeSettings(pOut);

@@ -35,6 +35,15 @@ LONG readReg(Settings *pSettings);
 LONG saveOption(Settings *pSettings);
 LONG reloadOption(Settings *pSettings);
 
+// The driver once the sources are known: the chooser, the confirmation, the
+// transfer, the history and the post-actions, as every route into the program
+// runs them. nItems counts the items of the list (one per line), or is an
+// error of the splitter or a drop; pszForeign, when not null, names the items
+// the code page cannot hold, and the run ends with them.
+void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
+// A selection that named nothing (a drop of no items).
+#define DRIVER_NO_FILES (-5)
+
 // Messages the chooser shares: items whose names the ANSI code page cannot
 // hold (one per line in pszNames), and the string-failure message.
 void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped);
