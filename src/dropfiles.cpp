@@ -22,7 +22,8 @@ static int readDropNames(const BYTE *pBlock, SIZE_T cbBlock, DropName *pNames) {
     if (cbBlock < sizeof(DROPFILES))
         return -1;
     const DROPFILES *pdf = (const DROPFILES *)pBlock;
-    if (pdf->pFiles > cbBlock)
+    // Wide names start on a character boundary in any block the shell builds.
+    if (pdf->pFiles > cbBlock || (pdf->fWide && pdf->pFiles % sizeof(WCHAR) != 0))
         return -1;
     int n = 0;
     if (pdf->fWide) {
