@@ -6,25 +6,10 @@
 #include "dropclass.h"
 #include "dropreg.h"
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 namespace {
 
 const CLSID clsidDrop = PORTERLY_DROP_CLSID_INIT;
-
-// The running porterly.exe (the server COM started), or 0.
-DWORD serverPid() {
-    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 pe = {};
-    pe.dwSize = sizeof(pe);
-    DWORD pid = 0;
-    for (BOOL b = Process32First(hSnap, &pe); b && pid == 0; b = Process32Next(hSnap, &pe)) {
-        if (lstrcmpiA(pe.szExeFile, "porterly.exe") == 0)
-            pid = pe.th32ProcessID;
-    }
-    CloseHandle(hSnap);
-    return pid;
-}
 
 bool waitExit(DWORD pid, DWORD ms) {
     HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -33,62 +18,6 @@ bool waitExit(DWORD pid, DWORD ms) {
         CloseHandle(h);
     return bGone;
 }
-
-// A data object offering one HGLOBAL format with the given bytes.
-struct OneFormat final : IDataObject {
-    LONG refs = 1;
-    CLIPFORMAT cf;
-    std::string bytes;
-    OneFormat(CLIPFORMAT cfFormat, const std::string &data) : cf(cfFormat), bytes(data) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override {
-        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : NULL;
-        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override {
-        return InterlockedIncrement(&refs);
-    }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG n = InterlockedDecrement(&refs);
-        if (n == 0)
-            delete this;
-        return n;
-    }
-    STDMETHODIMP GetData(FORMATETC *pFmt, STGMEDIUM *pMedium) override {
-        if (QueryGetData(pFmt) != S_OK)
-            return DV_E_FORMATETC;
-        HGLOBAL h = GlobalAlloc(GHND, bytes.size());
-        memcpy(GlobalLock(h), bytes.data(), bytes.size());
-        GlobalUnlock(h);
-        *pMedium = {};
-        pMedium->tymed = TYMED_HGLOBAL;
-        pMedium->hGlobal = h;
-        return S_OK;
-    }
-    STDMETHODIMP QueryGetData(FORMATETC *pFmt) override {
-        return pFmt->cfFormat == cf && (pFmt->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC *, STGMEDIUM *) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC *, FORMATETC *) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP SetData(FORMATETC *, STGMEDIUM *, BOOL) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC **) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP DAdvise(FORMATETC *, DWORD, IAdviseSink *, DWORD *) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP DUnadvise(DWORD) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA **) override {
-        return E_NOTIMPL;
-    }
-};
 
 // The shell's data object over every item of a folder, as Explorer hands a
 // selection to a drop target.
@@ -183,7 +112,7 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
     ASSERT_NE(nullptr, pData);
     drop(pData);
     pData->Release();
-    DWORD pid = serverPid();
+    DWORD pid = programPid();
     HWND hChooser = waitChooser(pid);
     ASSERT_NE(nullptr, hChooser);
     ASSERT_TRUE(selectFolder(hChooser, dest));
@@ -212,7 +141,7 @@ TEST_F(DropServer, TakesTheShellIdListAlone) {
     pShell->Release();
     drop(pData);
     pData->Release();
-    DWORD pid = serverPid();
+    DWORD pid = programPid();
     HWND hChooser = waitChooser(pid);
     ASSERT_NE(nullptr, hChooser);
     ASSERT_TRUE(selectFolder(hChooser, dest));
@@ -250,7 +179,7 @@ TEST_F(DropServer, MalformedOrEmptySelectionEndsWithAMessage) {
         OneFormat *pData = new OneFormat(row.cf, row.bytes);
         drop(pData);
         pData->Release();
-        DWORD pid = serverPid();
+        DWORD pid = programPid();
         HWND hBox = waitMessageBox(pid);
         ASSERT_NE(nullptr, hBox);
         EXPECT_NE(std::string::npos, messageBoxText(hBox).find(row.message));
@@ -268,7 +197,7 @@ TEST_F(DropServer, EndsWithoutADrop) {
         SCOPED_TRACE(bLeave);
         OneFormat *pData = new OneFormat(CF_HDROP, "");
         ASSERT_EQ(S_OK, create());
-        DWORD pid = serverPid();
+        DWORD pid = programPid();
         POINTL pt = {10, 10};
         DWORD dwEffect = DROPEFFECT_MOVE; // no copy offered: nothing accepted
         ASSERT_EQ(S_OK, pTarget->DragEnter(pData, MK_LBUTTON, pt, &dwEffect));
