@@ -550,9 +550,13 @@ void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeig
     freeStr(&strDest);
 }
 
-// COM starts a local server with this switch in either spelling.
+// COM starts a local server with this switch in either spelling, alone.
 static bool isEmbedding(const char *pszTail) {
-    return (pszTail[0] == '-' || pszTail[0] == '/') && lstrcmpiA(pszTail + 1, "Embedding") == 0;
+    if ((pszTail[0] != '-' && pszTail[0] != '/') || _strnicmp(pszTail + 1, "Embedding", 9) != 0)
+        return false;
+    for (pszTail += 10; *pszTail == ' ' || *pszTail == '\t';)
+        pszTail++;
+    return *pszTail == '\0';
 }
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {

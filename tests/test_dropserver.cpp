@@ -209,6 +209,11 @@ TEST_F(DropServer, EndsWithoutADrop) {
         pTarget->Release();
         pTarget = NULL;
     }
+    // The other spelling of the switch starts the server too, not a run on a
+    // path (which would wait in its argument message).
+    Process p;
+    ASSERT_TRUE(p.start("/Embedding"));
+    EXPECT_EQ(0u, p.wait(10000));
 }
 
 } // namespace
