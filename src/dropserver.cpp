@@ -61,22 +61,24 @@ static HGLOBAL getBlock(IDataObject *pData, CLIPFORMAT cf, STGMEDIUM *pMedium) {
 }
 
 // Appends the wide path of one item of the ID-list array to the block being
-// built (a DROPFILES of wide names). False when the item has no file-system
-// path or the block cannot grow.
-static bool appendItemPath(Str *pstrBlock, LPCITEMIDLIST pidlFolder, LPCITEMIDLIST pidlItem,
-                           WCHAR *pszPath, DWORD cchPath) {
+// built (a DROPFILES of wide names): DROP_MALFORMED for an item without a
+// file-system path, DROP_NO_ROOM when the block cannot grow.
+static DropResult appendItemPath(Str *pstrBlock, LPCITEMIDLIST pidlFolder, LPCITEMIDLIST pidlItem,
+                                 WCHAR *pszPath, DWORD cchPath) {
     LPITEMIDLIST pidl = ILCombine(pidlFolder, pidlItem);
     bool bPath = pidl != NULL && SHGetPathFromIDListEx(pidl, pszPath, cchPath, GPFIDL_DEFAULT);
     ILFree(pidl);
     if (!bPath || pszPath[0] == L'\0')
-        return false;
+        return DROP_MALFORMED;
     unsigned int cb = (unsigned int)(wcslen(pszPath) + 1) * sizeof(WCHAR);
+    if (pstrBlock->length > 0x3FFFFFFF - cb) // the doubling below must not wrap
+        return DROP_NO_ROOM;
     if (pstrBlock->capacity < pstrBlock->length + cb + sizeof(WCHAR) &&
         resize(pstrBlock, (pstrBlock->length + cb) * 2) == NULL)
-        return false;
+        return DROP_NO_ROOM;
     memcpy(pstrBlock->buffer + pstrBlock->length, pszPath, cb);
     pstrBlock->length += cb;
-    return true;
+    return DROP_ADDED;
 }
 
 // Reads the shell's ID-list array into the list through a wide DROPFILES
@@ -96,11 +98,9 @@ static DropResult readIdListArray(const BYTE *pArray, SIZE_T cbArray) {
         memcpy(strBlock.buffer, &df, sizeof(df));
         strBlock.length = sizeof(DROPFILES);
         result = DROP_ADDED;
-        for (int i = 0; i < n && result == DROP_ADDED; i++) {
-            if (!appendItemPath(&strBlock, pidlFolder, (LPCITEMIDLIST)(pArray + pOffsets[i + 1]),
-                                pszPath, cchPath))
-                result = DROP_MALFORMED;
-        }
+        for (int i = 0; i < n && result == DROP_ADDED; i++)
+            result = appendItemPath(&strBlock, pidlFolder,
+                                    (LPCITEMIDLIST)(pArray + pOffsets[i + 1]), pszPath, cchPath);
     }
     if (result == DROP_ADDED) {
         memset(strBlock.buffer + strBlock.length, 0, sizeof(WCHAR)); // the empty name ends it
