@@ -97,7 +97,7 @@ struct DropServer : ::testing::Test {
 };
 
 TEST_F(DropServer, TakesFiveThousandShellItems) {
-    // Names in several scripts, about 90 characters a path: together past
+    // Names in several scripts, about 75 characters a path: together past
     // 32,767 characters many times over.
     const int n = 5000;
     std::vector<std::string> names;
