@@ -578,7 +578,7 @@ static void dialogFigures() {
         Str strFiles = {};
         assignStr(&strFiles, list.c_str());
         // The text the dialog shows: the prompt, a blank line, one item a line.
-        std::string text = format(szCopyPrompt, dest.c_str(), "");
+        std::string text = format(loadText(IDS_COPY_PROMPT), dest.c_str(), "");
         for (char ch : list)
             text += ch == '\n' ? "\r\n" : std::string(1, ch);
         bool bOursLast = false, bBaseLast = false;

@@ -1,6 +1,8 @@
 // Resource identifiers, kept by hand. Ranges by kind:
 //   icons 1-99 and group icons 100-102, waves 103-199,
-//   dialogs 101 and 106 (fixed by their callers), controls 1000-1999.
+//   dialogs 101 and 106 (fixed by their callers), controls 1000-1999,
+//   texts 3000-3099 (IDS_FIRST to IDS_LAST; a new text takes the next number,
+//   a line in the string table of porterly.rc, and loadText finds it).
 #pragma once
 
 #define IDI_PORTERLY     1
@@ -15,3 +17,36 @@
 #define IDC_CONFIRMEDIT  1011
 #define IDC_FOLDERLABEL  1012
 
+
+// Texts of the string table. The chooser's option captions keep this order.
+#define IDS_FIRST             3000
+#define IDS_ARG_ERROR         3000
+#define IDS_NO_FILES          3001
+#define IDS_STRING_ERROR      3002
+#define IDS_COPY_PROMPT       3003
+#define IDS_MOVE_PROMPT       3004
+#define IDS_UNREPRESENTABLE   3005
+#define IDS_UNREPRESENTABLE_DROP 3006
+#define IDS_COPY_FAILED       3007
+#define IDS_MOVE_FAILED       3008
+#define IDS_COPY_DONE         3009
+#define IDS_MOVE_DONE         3010
+#define IDS_YES               3011
+#define IDS_NO                3012
+#define IDS_CANCEL            3013
+#define IDS_TOO_LONG          3014
+#define IDS_OPTION_FIRST      3020 // eight captions, 3020-3027
+#define IDS_APPLY             3028
+#define IDS_REVERT            3029
+#define IDS_COMMON            3030
+#define IDS_FOLDERNAME_TITLE  3031
+#define IDS_FOLDERNAME_LABEL  3032
+#define IDS_FORBIDDEN         3033
+#define IDS_TAKEN             3034
+#define IDS_COPY              3035
+#define IDS_SETTINGS          3036
+#define IDS_MOVE              3037
+#define IDS_NEW               3038
+#define IDS_RENAME            3039
+#define IDS_BROWSE_TITLE      3040
+#define IDS_LAST              3099

@@ -10,7 +10,8 @@
 #define CLSID_KEY     "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT
 #define SERVER_KEY    CLSID_KEY "\\LocalServer32"
 #define DROP_VALUE    "DropTarget"
-#define VALUE_SIZE    (MAX_PATH + 4)
+#define PATH_BYTES    (3 * MAX_PATH) // a path of MAX_PATH characters in UTF-8
+#define VALUE_SIZE    (PATH_BYTES + 4)
 
 static const REGSAM samView = KEY_WOW64_64KEY;
 
@@ -78,7 +79,7 @@ static void quote(char *pszOut, const char *pszProgram) {
 
 BOOL registerDropTarget(HKEY hClassRoot, const char *pszProgram) {
     char szQuoted[VALUE_SIZE];
-    if (strlen(pszProgram) >= MAX_PATH)
+    if (strlen(pszProgram) >= PATH_BYTES)
         return FALSE;
     quote(szQuoted, pszProgram);
     return setString(hClassRoot, SERVER_KEY, NULL, szQuoted) &&
@@ -88,7 +89,7 @@ BOOL registerDropTarget(HKEY hClassRoot, const char *pszProgram) {
 
 BOOL unregisterDropTarget(HKEY hClassRoot, const char *pszProgram) {
     char szQuoted[VALUE_SIZE];
-    if (strlen(pszProgram) >= MAX_PATH)
+    if (strlen(pszProgram) >= PATH_BYTES)
         return FALSE;
     quote(szQuoted, pszProgram);
     static const char *const ppszServer[] = {""};

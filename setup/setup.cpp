@@ -6,9 +6,9 @@
 // /quiet serve scripts. Exit status: 0 done, 1 failed, 2 bad arguments.
 #include <windows.h>
 #include <shlobj.h>
-#include <mbstring.h>
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 #include "dropreg.h"
 #include "setupres.h"
 #include "version.h"
@@ -21,7 +21,9 @@
 #define SHORTCUT_NAME "Porterly.lnk"
 #define SETTINGS_KEY  "software\\orvane.kelmit\\porterly"
 #define MAKER_KEY     "software\\orvane.kelmit"
-#define MESSAGE_SIZE  2048
+#define MESSAGE_SIZE  4096
+// Bytes a path of up to MAX_PATH - 1 UTF-16 units takes in UTF-8 with its NUL.
+#define PATH_BYTES (3 * MAX_PATH)
 
 // The outcome of one action: exit status, message box icon and the text.
 struct Outcome {
@@ -30,53 +32,83 @@ struct Outcome {
     char szText[MESSAGE_SIZE];
 };
 
-static void setOutcome(Outcome *pOut, int nStatus, UINT uIcon, const char *pszFormat,
+// A text of the string table in the process's code page (UTF-8 or 932).
+static const char *loadText(UINT uId, char *pszOut, int cbOut) {
+    if (LoadStringA(GetModuleHandleA(NULL), uId, pszOut, cbOut) <= 0)
+        pszOut[0] = '\0';
+    return pszOut;
+}
+
+static void setOutcome(Outcome *pOut, int nStatus, UINT uIcon, UINT uFormat,
                        const char *pszArg = "") {
+    char szFormat[MESSAGE_SIZE / 2];
     pOut->nStatus = nStatus;
     pOut->uIcon = uIcon;
-    _snprintf(pOut->szText, MESSAGE_SIZE - 1, pszFormat, pszArg);
+    _snprintf(pOut->szText, MESSAGE_SIZE - 1, loadText(uFormat, szFormat, sizeof(szFormat)),
+              pszArg);
     pOut->szText[MESSAGE_SIZE - 1] = '\0';
 }
 
-static void appendOutcome(Outcome *pOut, const char *pszText) {
+static void appendOutcome(Outcome *pOut, UINT uText) {
+    char szText[MESSAGE_SIZE / 2];
     size_t cb = strlen(pOut->szText);
-    _snprintf(pOut->szText + cb, MESSAGE_SIZE - 1 - cb, "\n\n%s", pszText);
+    _snprintf(pOut->szText + cb, MESSAGE_SIZE - 1 - cb, "\n\n%s",
+              loadText(uText, szText, sizeof(szText)));
 }
 
 // ---------------------------------------------------------------- paths
 
-// porterly.exe in this program's folder; FALSE when the path does not fit.
-static BOOL getProgramPath(char *pszPath) {
-    DWORD cch = GetModuleFileNameA(NULL, pszPath, MAX_PATH);
+// Paths are taken with the wide calls (the ANSI ones assume MAX_PATH bytes,
+// too few in UTF-8) and used in the process's code page, into PATH_BYTES.
+// FALSE when the code page cannot hold one exactly (code page 932 on Windows
+// before 10 version 1903): a changed path would name another folder.
+static BOOL toAnsi(const WCHAR *pszPath, char *pszOut) {
+    BOOL bDefault = FALSE;
+    int n = GetACP() == CP_UTF8 ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, pszPath, -1,
+                                                      pszOut, PATH_BYTES, NULL, NULL)
+                                : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszPath, -1,
+                                                      pszOut, PATH_BYTES, NULL, &bDefault);
+    if (n == 0 || bDefault)
+        pszOut[0] = '\0';
+    return n != 0 && !bDefault;
+}
+
+// porterly.exe in this program's folder: 0, or the text saying why not.
+static UINT getProgramPath(char *pszPath) {
+    WCHAR szPath[MAX_PATH];
+    DWORD cch = GetModuleFileNameW(NULL, szPath, MAX_PATH);
     if (cch == 0 || cch >= MAX_PATH)
-        return FALSE;
-    unsigned char *pSep = _mbsrchr((unsigned char *)pszPath, '\\');
-    size_t cbFolder = pSep != NULL ? (size_t)(pSep + 1 - (unsigned char *)pszPath) : 0;
-    if (cbFolder + sizeof(PROGRAM_NAME) > MAX_PATH)
-        return FALSE;
-    strcpy(pszPath + cbFolder, PROGRAM_NAME);
-    return TRUE;
+        return IDS_SETUP_FOLDER_TOO_LONG;
+    WCHAR *pSep = wcsrchr(szPath, L'\\');
+    size_t cchFolder = pSep != NULL ? (size_t)(pSep + 1 - szPath) : 0;
+    if (cchFolder + sizeof(PROGRAM_NAME) > MAX_PATH)
+        return IDS_SETUP_FOLDER_TOO_LONG;
+    wcscpy(szPath + cchFolder, L"" PROGRAM_NAME);
+    return toAnsi(szPath, pszPath) ? 0 : IDS_SETUP_FOLDER_FOREIGN;
 }
 
 static BOOL getShortcutPath(char *pszPath, BOOL bCreateFolder) {
     int nFolder = CSIDL_SENDTO | (bCreateFolder ? CSIDL_FLAG_CREATE : 0);
-    if (FAILED(SHGetFolderPathA(NULL, nFolder, NULL, SHGFP_TYPE_CURRENT, pszPath)))
+    WCHAR szPath[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(NULL, nFolder, NULL, SHGFP_TYPE_CURRENT, szPath)))
         return FALSE;
-    size_t cb = strlen(pszPath);
-    if (cb + 1 + sizeof(SHORTCUT_NAME) > MAX_PATH)
+    size_t cch = wcslen(szPath);
+    if (cch + 1 + sizeof(SHORTCUT_NAME) > MAX_PATH)
         return FALSE;
-    strcpy(pszPath + cb, "\\" SHORTCUT_NAME);
-    return TRUE;
+    wcscpy(szPath + cch, L"\\" SHORTCUT_NAME);
+    return toAnsi(szPath, pszPath);
 }
 
 // ---------------------------------------------------------------- the shortcut
 
 enum ShortcutState { SHORTCUT_NONE, SHORTCUT_OURS, SHORTCUT_FOREIGN };
 
-static IShellLinkA *newShellLink(IPersistFile **ppFile) {
-    IShellLinkA *pLink = NULL;
+// The wide interface, so that the shortcut keeps any name whatever the
+// shell's ANSI conversions do.
+static IShellLinkW *newShellLink(IPersistFile **ppFile) {
+    IShellLinkW *pLink = NULL;
     *ppFile = NULL;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 (void **)&pLink)))
         return NULL;
     if (FAILED(pLink->QueryInterface(IID_IPersistFile, (void **)ppFile))) {
@@ -96,38 +128,43 @@ static ShortcutState readShortcut(const char *pszLink, char *pszTarget) {
     if (MultiByteToWideChar(CP_ACP, 0, pszLink, -1, wszLink, MAX_PATH) == 0)
         return SHORTCUT_FOREIGN;
     IPersistFile *pFile;
-    IShellLinkA *pLink = newShellLink(&pFile);
+    IShellLinkW *pLink = newShellLink(&pFile);
     if (pLink == NULL)
         return SHORTCUT_FOREIGN;
+    WCHAR wszTarget[MAX_PATH] = L"";
     if (FAILED(pFile->Load(wszLink, STGM_READ)) ||
-        FAILED(pLink->GetPath(pszTarget, MAX_PATH, NULL, SLGP_RAWPATH)))
-        pszTarget[0] = '\0';
+        FAILED(pLink->GetPath(wszTarget, MAX_PATH, NULL, SLGP_RAWPATH)))
+        wszTarget[0] = L'\0';
     pFile->Release();
     pLink->Release();
-    unsigned char *pSep = _mbsrchr((unsigned char *)pszTarget, '\\');
-    const char *pszName = pSep != NULL ? (const char *)pSep + 1 : pszTarget;
-    return lstrcmpiA(pszName, PROGRAM_NAME) == 0 ? SHORTCUT_OURS : SHORTCUT_FOREIGN;
+    toAnsi(wszTarget, pszTarget);
+    WCHAR *pSep = wcsrchr(wszTarget, L'\\');
+    const WCHAR *pszName = pSep != NULL ? pSep + 1 : wszTarget;
+    return lstrcmpiW(pszName, L"" PROGRAM_NAME) == 0 ? SHORTCUT_OURS : SHORTCUT_FOREIGN;
 }
 
 static BOOL writeShortcut(const char *pszLink, const char *pszProgram) {
-    WCHAR wszLink[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, pszLink, -1, wszLink, MAX_PATH) == 0)
+    WCHAR wszLink[MAX_PATH], wszProgram[MAX_PATH], wszFolder[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, pszLink, -1, wszLink, MAX_PATH) == 0 ||
+        MultiByteToWideChar(CP_ACP, 0, pszProgram, -1, wszProgram, MAX_PATH) == 0)
         return FALSE;
-    char szFolder[MAX_PATH];
-    strcpy(szFolder, pszProgram);
-    unsigned char *pSep = _mbsrchr((unsigned char *)szFolder, '\\');
+    wcscpy(wszFolder, wszProgram);
+    WCHAR *pSep = wcsrchr(wszFolder, L'\\');
     if (pSep != NULL)
-        *pSep = '\0';
+        *pSep = L'\0';
+    const WCHAR *pDescription = NULL;
+    int cch = LoadStringW(GetModuleHandleA(NULL), IDS_SETUP_DESCRIPTION, (LPWSTR)&pDescription, 0);
+    WCHAR wszDescription[INFOTIPSIZE] = L"";
+    if (cch > 0 && cch < INFOTIPSIZE)
+        lstrcpynW(wszDescription, pDescription, cch + 1);
     IPersistFile *pFile;
-    IShellLinkA *pLink = newShellLink(&pFile);
+    IShellLinkW *pLink = newShellLink(&pFile);
     if (pLink == NULL)
         return FALSE;
-    BOOL bDone = SUCCEEDED(pLink->SetPath(pszProgram)) &&
-                 SUCCEEDED(pLink->SetWorkingDirectory(szFolder)) &&
-                 SUCCEEDED(pLink->SetIconLocation(pszProgram, 0)) &&
-                 SUCCEEDED(pLink->SetDescription(
-                     "選んだファイルやフォルダを、その場で選ぶフォルダへコピー・移動します")) &&
-                 SUCCEEDED(pFile->Save(wszLink, TRUE));
+    BOOL bDone =
+        SUCCEEDED(pLink->SetPath(wszProgram)) && SUCCEEDED(pLink->SetWorkingDirectory(wszFolder)) &&
+        SUCCEEDED(pLink->SetIconLocation(wszProgram, 0)) &&
+        SUCCEEDED(pLink->SetDescription(wszDescription)) && SUCCEEDED(pFile->Save(wszLink, TRUE));
     pFile->Release();
     pLink->Release();
     return bDone;
@@ -136,50 +173,36 @@ static BOOL writeShortcut(const char *pszLink, const char *pszProgram) {
 // ---------------------------------------------------------------- actions
 
 static void install(Outcome *pOut) {
-    char szProgram[MAX_PATH], szLink[MAX_PATH], szTarget[MAX_PATH];
-    if (!getProgramPath(szProgram)) {
-        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, "このプログラムのフォルダの名前が長すぎます。");
+    char szProgram[PATH_BYTES], szLink[PATH_BYTES], szTarget[PATH_BYTES];
+    UINT uFailure = getProgramPath(szProgram);
+    if (uFailure != 0) {
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, uFailure);
         return;
     }
     DWORD dwAttr = GetFileAttributesA(szProgram);
     if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
-        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR,
-                   "%s が見つかりません。\n"
-                   "porterly-setup.exe は porterly.exe と同じフォルダに置いて実行してください。",
-                   szProgram);
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_NO_PROGRAM, szProgram);
         return;
     }
     if (!getShortcutPath(szLink, TRUE)) {
-        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, "「送る」フォルダが見つかりません。");
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_NO_SENDTO);
         return;
     }
     ShortcutState state = readShortcut(szLink, szTarget);
     if (state == SHORTCUT_FOREIGN) {
-        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR,
-                   "「送る」フォルダに Porterly 以外を指す Porterly.lnk があります。\n%s\n\n"
-                   "このファイルはそのままにしました。削除するか名前を変えてから、"
-                   "もう一度実行してください。",
-                   szLink);
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_FOREIGN_LINK, szLink);
         return;
     }
     if (!writeShortcut(szLink, szProgram)) {
-        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, "ショートカットを作れませんでした。\n%s",
-                   szLink);
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_LINK_FAILED, szLink);
         return;
     }
     if (!registerDropTarget(HKEY_CURRENT_USER, szProgram)) {
-        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR,
-                   "ショートカットは作りましたが、多くの項目を一度に受け取るための登録 "
-                   "(App Paths とクラス) を書き込めませんでした。\n%s",
-                   szProgram);
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_DROP_FAILED, szProgram);
         return;
     }
     setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION,
-               state == SHORTCUT_OURS ? "「送る」メニューの Porterly を更新しました。\n%s"
-                                      : "Porterly を「送る」メニューに追加しました。\n%s\n\n"
-                                        "エクスプローラーでファイルやフォルダを選び、右クリックして"
-                                        "「送る」→「Porterly」を選んでください。",
-               szProgram);
+               state == SHORTCUT_OURS ? IDS_SETUP_UPDATED : IDS_SETUP_ADDED, szProgram);
 }
 
 // Deletes a key with everything below it. Only ever called for the program's
@@ -206,7 +229,7 @@ static void purgeSettings(Outcome *pOut) {
     if (lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND) {
         pOut->nStatus = EXIT_FAILED;
         pOut->uIcon = MB_ICONERROR;
-        appendOutcome(pOut, "保存された設定と履歴を削除できませんでした。");
+        appendOutcome(pOut, IDS_SETUP_PURGE_FAILED);
         return;
     }
     HKEY hMaker;
@@ -218,43 +241,35 @@ static void purgeSettings(Outcome *pOut) {
         if (cSubKeys == 0 && cValues == 0)
             RegDeleteKeyA(HKEY_CURRENT_USER, MAKER_KEY);
     }
-    appendOutcome(pOut, lResult == ERROR_SUCCESS ? "保存された設定と履歴も削除しました。"
-                                                 : "保存された設定と履歴はありませんでした。");
+    appendOutcome(pOut, lResult == ERROR_SUCCESS ? IDS_SETUP_PURGED : IDS_SETUP_NO_SETTINGS);
 }
 
 static void uninstall(BOOL bPurge, Outcome *pOut) {
-    char szLink[MAX_PATH], szTarget[MAX_PATH];
+    char szLink[PATH_BYTES], szTarget[PATH_BYTES];
     if (!getShortcutPath(szLink, FALSE)) {
-        setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION,
-                   "「送る」メニューに Porterly はありません。");
+        setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION, IDS_SETUP_NOT_IN_MENU);
     } else {
         switch (readShortcut(szLink, szTarget)) {
         case SHORTCUT_NONE:
-            setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION,
-                       "「送る」メニューに Porterly はありません。");
+            setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION, IDS_SETUP_NOT_IN_MENU);
             break;
         case SHORTCUT_FOREIGN:
-            setOutcome(pOut, EXIT_DONE, MB_ICONWARNING,
-                       "「送る」フォルダの Porterly.lnk は Porterly を指していないので、"
-                       "そのままにしました。\n%s",
-                       szLink);
+            setOutcome(pOut, EXIT_DONE, MB_ICONWARNING, IDS_SETUP_LINK_LEFT, szLink);
             break;
         case SHORTCUT_OURS:
             if (DeleteFileA(szLink))
-                setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION,
-                           "Porterly を「送る」メニューから外しました。");
+                setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION, IDS_SETUP_REMOVED);
             else
-                setOutcome(pOut, EXIT_FAILED, MB_ICONERROR,
-                           "Porterly.lnk を削除できませんでした。\n%s", szLink);
+                setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_DELETE_FAILED, szLink);
             break;
         }
     }
     // Another copy's registration stays, as its shortcut does.
-    char szProgram[MAX_PATH];
-    if (getProgramPath(szProgram) && !unregisterDropTarget(HKEY_CURRENT_USER, szProgram)) {
+    char szProgram[PATH_BYTES];
+    if (getProgramPath(szProgram) == 0 && !unregisterDropTarget(HKEY_CURRENT_USER, szProgram)) {
         pOut->nStatus = EXIT_FAILED;
         pOut->uIcon = MB_ICONERROR;
-        appendOutcome(pOut, "多くの項目を一度に受け取るための登録を削除できませんでした。");
+        appendOutcome(pOut, IDS_SETUP_DROP_LEFT);
     }
     if (bPurge)
         purgeSettings(pOut);
@@ -277,15 +292,15 @@ static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
         HICON hIcon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_GROUP));
         SendMessageA(hDlg, WM_SETICON, ICON_BIG, (LPARAM)hIcon);
         SendMessageA(hDlg, WM_SETICON, ICON_SMALL, (LPARAM)hIcon);
-        char szLink[MAX_PATH], szTarget[MAX_PATH];
+        char szLink[PATH_BYTES], szTarget[PATH_BYTES], szStatus[MESSAGE_SIZE / 2];
         ShortcutState state =
             getShortcutPath(szLink, FALSE) ? readShortcut(szLink, szTarget) : SHORTCUT_NONE;
-        const char *pszStatus = "Porterly は今、「送る」メニューに入っていません。";
+        UINT uStatus = IDS_SETUP_STATUS_OUT;
         if (state == SHORTCUT_OURS)
-            pszStatus = "Porterly は今、「送る」メニューに入っています。";
+            uStatus = IDS_SETUP_STATUS_IN;
         else if (state == SHORTCUT_FOREIGN)
-            pszStatus = "「送る」フォルダに Porterly 以外を指す Porterly.lnk があります。";
-        SetDlgItemTextA(hDlg, IDC_STATUS, pszStatus);
+            uStatus = IDS_SETUP_STATUS_FOREIGN;
+        SetDlgItemTextA(hDlg, IDC_STATUS, loadText(uStatus, szStatus, sizeof(szStatus)));
         CheckRadioButton(hDlg, IDC_INSTALL, IDC_UNINSTALL,
                          state == SHORTCUT_OURS ? IDC_UNINSTALL : IDC_INSTALL);
         followChoice(hDlg);
@@ -336,16 +351,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     // /quiet alone would have nothing to do without asking.
     if (bBad || (bInstall && bUninstall) || (bPurge && !bUninstall) ||
         (bQuiet && !bInstall && !bUninstall)) {
+        char szUsage[MESSAGE_SIZE / 2];
         if (!bQuiet)
-            MessageBoxA(NULL,
-                        "使い方: porterly-setup.exe [/install | /uninstall [/purge]] [/quiet]\n\n"
-                        "引数なし\t設定ダイアログを開きます。\n"
-                        "/install\t「送る」メニューに Porterly を追加します。\n"
-                        "/uninstall\t「送る」メニューから Porterly を外します。\n"
-                        "/purge\t/uninstall と共に、保存された設定と履歴も削除します。\n"
-                        "/quiet\tウィンドウを出しません。\n\n"
-                        "終了コード: 0 成功、1 失敗、2 引数の誤り",
-                        PORTERLY_TITLE, MB_ICONERROR | MB_OK);
+            MessageBoxA(NULL, loadText(IDS_SETUP_USAGE, szUsage, sizeof(szUsage)), PORTERLY_TITLE,
+                        MB_ICONERROR | MB_OK);
         return EXIT_BAD_ARGS;
     }
 

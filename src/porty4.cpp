@@ -20,30 +20,10 @@ HINSTANCE(WINAPI *pfnShellExecute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) = 
 static const char szRegKey[] = "software\\orvane.kelmit\\porterly";
 static const char szFlagsValue[] = "dwFlags";
 static const char szPathValue[] = "tstrPath%03d";
-#define HISTORY_ENTRY_SIZE 260
-
-static const char szArgError[] = "引数解析中にエラーが発生しました。不正なパスが含まれています。";
-static const char szNoFiles[] = "操作すべきファイルが指定されていません。";
-static const char szStringError[] = "文字列操作に失敗しました。処理を中断します。";
-static const char szCopyPrompt[] =
-    "%sに次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n%s";
-static const char szMovePrompt[] =
-    "%sに次のファイル・フォルダを移動します。よろしいですか\r\n\r\n%s";
-static const WCHAR szUnrepresentable[] =
-    L"次の項目の名前には、この環境の文字コード (シフトJIS) で表せない文字が含まれています。"
-    L"別のファイルと取り違えるおそれがあるため、処理を中止します。\r\n\r\n";
-static const WCHAR szUnrepresentableDrop[] =
-    L"次の項目の名前には、この環境の文字コード (シフトJIS) で表せない文字が含まれています。"
-    L"ドロップされた項目はどれも追加していません。\r\n\r\n";
-static const char szCopyFailed[] = "コピーに失敗しました。";
-static const char szMoveFailed[] = "移動に失敗しました。";
-static const char szCopyDone[] = "コピーに成功しました。";
-static const char szMoveDone[] = "移動に成功しました。";
 
 // Lists longer than this are confirmed in the scrolling dialog.
 #define DIALOG_MIN_ITEMS 10
 #define DIALOG_MIN_BYTES 2600
-#define DEST_RESERVE     520
 #define BYTES_PER_ITEM   120
 
 // What the confirmation dialog shows; built on the driver's frame.
@@ -53,9 +33,31 @@ struct ConfirmParam {
     Str *pstrDest;
 };
 
+// ---------------------------------------------------------------- texts
+
+const char *loadText(UINT uId) {
+    // Each text is converted once and kept for the run.
+    static char *texts[IDS_LAST - IDS_FIRST + 1];
+    if (uId < IDS_FIRST || uId > IDS_LAST)
+        return "";
+    char **ppsz = &texts[uId - IDS_FIRST];
+    if (*ppsz == NULL) {
+        const WCHAR *pText = NULL;
+        int cch = LoadStringW(GetModuleHandleA(NULL), uId, (LPWSTR)&pText, 0);
+        int cb = cch > 0 ? WideCharToMultiByte(CP_ACP, 0, pText, cch, NULL, 0, NULL, NULL) : 0;
+        char *psz = cb > 0 ? (char *)malloc((size_t)cb + 1) : NULL;
+        if (psz == NULL)
+            return "";
+        WideCharToMultiByte(CP_ACP, 0, pText, cch, psz, cb, NULL, NULL);
+        psz[cb] = '\0';
+        *ppsz = psz;
+    }
+    return *ppsz;
+}
+
 // ---------------------------------------------------------------- settings
 
-// Reads the history value szName into pstr (260 bytes reserved). Only a
+// Reads the history value szName into pstr (PATH_BYTES reserved). Only a
 // terminated string that fits is taken; anything else leaves the entry empty,
 // so an unterminated or foreign value is never read past its bytes.
 static void readHistoryValue(HKEY hKey, const char *szName, Str *pstr) {
@@ -77,6 +79,9 @@ static void readHistoryValue(HKEY hKey, const char *szName, Str *pstr) {
         }
         pstr->buffer[cb] = '\0';
     }
+    // A destination the file operation cannot take is no destination.
+    if (!fitsFileOperation(pstr->buffer))
+        pstr->buffer[0] = '\0';
     pstr->length = (unsigned int)strlen(pstr->buffer);
 }
 
@@ -107,7 +112,7 @@ LONG readReg(Settings *pSettings) {
         pstr->capacity = 0;
         pstr->length = 0;
         pstr->buffer = NULL;
-        if (resize(pstr, HISTORY_ENTRY_SIZE) == NULL)
+        if (resize(pstr, PATH_BYTES) == NULL)
             continue; // stays the empty Str; it is shown and saved as empty
         pstr->buffer[0] = '\0';
         char szName[16];
@@ -165,8 +170,10 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
     Str *pstrDest = pParam->pstrDest;
     unsigned int cbList = pstrFiles->buffer ? (unsigned int)strlen(pstrFiles->buffer) : 0;
     Str strText = {};
-    // Room for the prompt, the list, and every newline becoming CR LF.
-    if (resize(&strText, pstrDest->length + pstrFiles->length + cbList + 64) == NULL) {
+    // Room for the prompt, the list, and every newline becoming CR LF. The
+    // prompt's own length: in UTF-8 it takes half as much again as in 932.
+    unsigned int cbFormat = (unsigned int)strlen(pParam->pszFormat);
+    if (resize(&strText, pstrDest->length + pstrFiles->length + cbList + cbFormat) == NULL) {
         EndDialog(hDlg, 3);
         return TRUE;
     }
@@ -183,15 +190,15 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
 
     HWND hYes = FindWindowExA(hDlg, NULL, "BUTTON", "&Yes");
     if (hYes != NULL) {
-        SendMessageA(hYes, WM_SETTEXT, 0, (LPARAM) "はい(&Y)");
+        SendMessageA(hYes, WM_SETTEXT, 0, (LPARAM)loadText(IDS_YES));
         SetFocus(hYes);
     }
     HWND hNo = FindWindowExA(hDlg, NULL, "BUTTON", "&No");
     if (hNo != NULL)
-        SendMessageA(hNo, WM_SETTEXT, 0, (LPARAM) "いいえ(&N)");
+        SendMessageA(hNo, WM_SETTEXT, 0, (LPARAM)loadText(IDS_NO));
     HWND hCancel = FindWindowExA(hDlg, NULL, "BUTTON", "&Cancel");
     if (hCancel != NULL)
-        SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM) "キャンセル(&C)");
+        SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM)loadText(IDS_CANCEL));
     HWND hEdit = FindWindowExA(hDlg, NULL, "EDIT", NULL);
     if (hEdit != NULL) {
         // An edit control holds 30,000 characters unless told otherwise; the
@@ -290,20 +297,57 @@ static void ChangeFileAttr(const char *pszDest, const char *pszList) {
 // ---------------------------------------------------------------- names the code page cannot hold
 
 void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
-    const WCHAR *pszIntro = bDropped ? szUnrepresentableDrop : szUnrepresentable;
-    size_t cch = wcslen(pszIntro) + wcslen(pszNames) + 1;
-    WCHAR *pszText = (WCHAR *)malloc(cch * sizeof(WCHAR));
+    // The table's text in place: counted, not NUL-terminated.
+    const WCHAR *pIntro = NULL;
+    int cchIntro =
+        LoadStringW(GetModuleHandleA(NULL),
+                    bDropped ? IDS_UNREPRESENTABLE_DROP : IDS_UNREPRESENTABLE, (LPWSTR)&pIntro, 0);
+    if (cchIntro < 0 || pIntro == NULL)
+        cchIntro = 0;
+    size_t cchNames = wcslen(pszNames);
+    WCHAR *pszText = (WCHAR *)malloc(((size_t)cchIntro + cchNames + 1) * sizeof(WCHAR));
     if (pszText != NULL) {
-        wcscpy(pszText, pszIntro);
-        wcscat(pszText, pszNames);
+        memcpy(pszText, pIntro, (size_t)cchIntro * sizeof(WCHAR));
+        memcpy(pszText + cchIntro, pszNames, (cchNames + 1) * sizeof(WCHAR));
     }
-    MessageBoxW(hOwner, pszText != NULL ? pszText : pszIntro, L"" APP_TITLE,
+    MessageBoxW(hOwner, pszText != NULL ? pszText : pszNames, L"" APP_TITLE,
                 bDropped ? MB_ICONWARNING : MB_ICONERROR);
     free(pszText);
 }
 
+void showTooLong(HWND hOwner, const char *pszNames) {
+    Str strText = {};
+    assignStr(&strText, loadText(IDS_TOO_LONG));
+    appendStr(&strText, pszNames);
+    MessageBoxA(hOwner, strText.buffer != NULL ? strText.buffer : pszNames, APP_TITLE,
+                MB_ICONERROR);
+    freeStr(&strText);
+}
+
+bool fitsOrShow(HWND hOwner, Str *pstrList, unsigned int uFrom) {
+    Str strNames = {};
+    char *p = pstrList->buffer != NULL ? pstrList->buffer + uFrom : NULL;
+    while (p != NULL && *p != '\0') {
+        char *pEnd = strchr(p, '\n');
+        if (pEnd != NULL)
+            *pEnd = '\0';
+        if (!fitsFileOperation(p)) {
+            appendStr(&strNames, p);
+            appendStr(&strNames, "\r\n");
+        }
+        if (pEnd != NULL)
+            *pEnd = '\n';
+        p = pEnd != NULL ? pEnd + 1 : NULL;
+    }
+    bool bFit = strNames.length == 0;
+    if (!bFit)
+        showTooLong(hOwner, strNames.buffer);
+    freeStr(&strNames);
+    return bFit;
+}
+
 void showStringError(HWND hOwner) {
-    MessageBoxA(hOwner, szStringError, APP_TITLE, MB_ICONERROR);
+    MessageBoxA(hOwner, loadText(IDS_STRING_ERROR), APP_TITLE, MB_ICONERROR);
 }
 
 // The tail of the wide command line, past the program's name and the blanks
@@ -421,6 +465,15 @@ static WCHAR *unrepresentableItems() {
 
 // ---------------------------------------------------------------- driver
 
+int pathFromIdList(LPCITEMIDLIST pidl, char *pszPath, WCHAR *pszWide) {
+    // The ANSI call assumes a MAX_PATH-byte buffer, too small in UTF-8.
+    pszPath[0] = '\0';
+    pszWide[0] = L'\0';
+    if (!SHGetPathFromIDListW(pidl, pszWide))
+        return PATH_NONE;
+    return toAnsi(pszWide, pszPath, PATH_BYTES) ? PATH_OK : PATH_FOREIGN;
+}
+
 static int showMessage(const char *pszText, UINT uStyle) {
     return MessageBoxA(NULL, pszText, APP_TITLE, uStyle);
 }
@@ -438,7 +491,8 @@ static void freeItemIdList(LPITEMIDLIST pidl) {
 static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
     if (pSettings->dwFlags & OPT_NO_CONFIRM)
         return IDYES;
-    const char *pszFormat = (pSettings->dwFlags & OPT_MOVE) ? szMovePrompt : szCopyPrompt;
+    const char *pszFormat =
+        loadText((pSettings->dwFlags & OPT_MOVE) ? IDS_MOVE_PROMPT : IDS_COPY_PROMPT);
     if (nItems > DIALOG_MIN_ITEMS || pstrFiles->length >= DIALOG_MIN_BYTES) {
         ConfirmParam param = {pstrFiles, pszFormat, pstrDest};
         return (int)DialogBoxParamA(pSettings->hInstance, MAKEINTRESOURCEA(IDD_CONFIRM), NULL,
@@ -446,7 +500,8 @@ static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str 
     }
     Str strPrompt = {};
     int answer = 3;
-    if (resize(&strPrompt, pstrFiles->length + pstrDest->length + 64) != NULL) {
+    if (resize(&strPrompt,
+               pstrFiles->length + pstrDest->length + (unsigned int)strlen(pszFormat)) != NULL) {
         strPrompt.length =
             (unsigned int)sprintf(strPrompt.buffer, pszFormat, pstrDest->buffer, pstrFiles->buffer);
         answer = showMessage(strPrompt.buffer, MB_YESNOCANCEL | MB_ICONQUESTION);
@@ -481,7 +536,7 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
 
     if (rc != 0) {
         if (!op.fAnyOperationsAborted)
-            showMessage(bMove ? szMoveFailed : szCopyFailed, MB_ICONWARNING);
+            showMessage(loadText(bMove ? IDS_MOVE_FAILED : IDS_COPY_FAILED), MB_ICONWARNING);
     } else if (!op.fAnyOperationsAborted) {
         // Only after a whole transfer: once the user declined some items in
         // the shell's own dialogs, which names in the destination are the
@@ -492,7 +547,7 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
             SetCursor(hOld);
         }
         if (pSettings->dwFlags & OPT_NOTIFY)
-            showMessage(bMove ? szMoveDone : szCopyDone, MB_ICONINFORMATION);
+            showMessage(loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
     }
     saveRecentList(pSettings, pstrDest);
     if (pSettings->dwFlags & OPT_OPEN_FOLDER)
@@ -507,14 +562,17 @@ static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *ps
         if (pidl == NULL)
             break;
         // Two NULs end the destination: the shell reads it as a name list.
-        memset(pstrDest->buffer, 0, DEST_RESERVE + 1);
-        BOOL bPath = SHGetPathFromIDListA(pidl, pstrDest->buffer);
+        memset(pstrDest->buffer, 0, PATH_BYTES + 1);
+        WCHAR szWide[MAX_PATH];
+        int nPath = pathFromIdList(pidl, pstrDest->buffer, szWide);
         pstrDest->length = (unsigned int)strlen(pstrDest->buffer);
         freeItemIdList(pidl);
-        if (!bPath || pstrDest->length == 0)
+        if (nPath == PATH_FOREIGN)
+            showUnrepresentable(NULL, szWide, FALSE);
+        if (nPath != PATH_OK || pstrDest->length == 0)
             break; // an item without a folder path counts as cancelled
         if (pstrFiles->length == 0) {
-            showMessage(szNoFiles, MB_ICONERROR);
+            showMessage(loadText(IDS_NO_FILES), MB_ICONERROR);
             break;
         }
         answer = confirmTransfer(pSettings, pstrFiles, nItems, pstrDest);
@@ -535,13 +593,15 @@ void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeig
     } else if (nItems == PARSE_NO_MEMORY) {
         showStringError(NULL);
     } else if (nItems == DRIVER_NO_FILES) {
-        showMessage(szNoFiles, MB_ICONERROR);
+        showMessage(loadText(IDS_NO_FILES), MB_ICONERROR);
     } else if (nItems < 0) {
-        showMessage(szArgError, MB_ICONERROR);
+        showMessage(loadText(IDS_ARG_ERROR), MB_ICONERROR);
+    } else if (!fitsOrShow(NULL, pstrFiles, 0)) {
+        // nothing is cut to fit: the run ends naming the paths
     } else if (readReg(&settings) == ERROR_SUCCESS) {
         settings.hInstance = hInstance;
         settings.pstrFiles = pstrFiles;
-        if (resize(&strDest, DEST_RESERVE) != NULL)
+        if (resize(&strDest, PATH_BYTES) != NULL)
             runMainLoop(&settings, pstrFiles, nItems, &strDest);
         else
             showStringError(NULL);

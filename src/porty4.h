@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include "portystr.h"
 #include "version.h"
 
@@ -44,10 +45,28 @@ void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeig
 // A selection that named nothing (a drop of no items).
 #define DRIVER_NO_FILES (-5)
 
+// A text of the string table (resource.h, IDS_*) in the process's code page;
+// "" when it cannot be had. Kept for the run: never freed.
+const char *loadText(UINT uId);
+
+// The folder path of an item into PATH_BYTES at pszPath ("" unless
+// PATH_OK) and, as the shell gave it, into MAX_PATH wide characters at
+// pszWide. PATH_FOREIGN: the code page cannot hold it.
+int pathFromIdList(LPCITEMIDLIST pidl, char *pszPath, WCHAR *pszWide);
+#define PATH_OK      0
+#define PATH_NONE    1
+#define PATH_FOREIGN 2
+
 // Messages the chooser shares: items whose names the ANSI code page cannot
 // hold (one per line in pszNames), and the string-failure message.
 void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped);
 void showStringError(HWND hOwner);
+// A path longer than the file operation takes is refused, never cut: the
+// message names each (one per line in pszNames).
+void showTooLong(HWND hOwner, const char *pszNames);
+// Whether every newline-ended item of the list from byte uFrom on fits the
+// file operation; when not, the message names those that do not.
+bool fitsOrShow(HWND hOwner, Str *pstrList, unsigned int uFrom);
 
 // Test seams: the shell services whose effects a test wants to see or avoid.
 extern int(WINAPI *pfnFileOperation)(LPSHFILEOPSTRUCTA);

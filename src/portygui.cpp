@@ -14,7 +14,6 @@
 #include <string.h>
 #include <wchar.h>
 
-#define SELECTED_SIZE 520
 // Posted after a selection change so the added buttons can follow Copy once
 // the browser has set its state (Wine sets it only after the callback).
 #define WM_APP_SYNCBUTTONS (WM_APP + 1)
@@ -44,7 +43,7 @@ struct DialogData {
     HWND hRevert;
     Settings *pSettings;
     HBITMAP hArrowBitmap;
-    char szSelected[SELECTED_SIZE];
+    char szSelected[PATH_BYTES];
 };
 
 static DialogData dialog_data;
@@ -79,11 +78,9 @@ static void openCurrent() {
 #define PANEL_OPTIONS 8
 #define OBM_COMBO_ID  32738 // the system's combo-box arrow bitmap (OBM_COMBO)
 
-// Check-box captions and their option bits, parallel by index. The move bit
+// Option bits of the check boxes, whose captions are the texts from
+// IDS_OPTION_FIRST on, in this order. The move bit
 // has no box: it is set only by the Move button, which ends the chooser.
-static const char *const buttonNames[PANEL_OPTIONS] = {
-    "成功時通知(&M)",     "非確認上書き(&W)", "上書き禁止(&N)",   "フォルダを開く(&O)",
-    "カレントを開く(&C)", "履歴を開く(&H)",   "処理前非確認(&F)", "&ReadOnlyを外す"};
 static const DWORD OptionFlags[PANEL_OPTIONS] = {
     OPT_NOTIFY,       OPT_SILENT_OVERWRITE, OPT_NO_OVERWRITE, OPT_OPEN_FOLDER,
     OPT_OPEN_CURRENT, OPT_OPEN_HISTORY,     OPT_NO_CONFIRM,   OPT_CLEAR_READONLY};
@@ -149,9 +146,9 @@ static void expandDialog() {
 
     DWORD dwFlags = dialog_data.pSettings->dwFlags;
     for (int i = 0; i < PANEL_OPTIONS; i++) {
-        HWND hBox =
-            createPanelButton(buttonNames[i], WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                              layout.boxOption[i], TRUE);
+        HWND hBox = createPanelButton(loadText(IDS_OPTION_FIRST + i),
+                                      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                                      layout.boxOption[i], TRUE);
         dialog_data.hOptions[i] = hBox;
         SendMessageA(hBox, BM_SETCHECK, (dwFlags & OptionFlags[i]) ? 1 : 0, 0);
     }
@@ -164,12 +161,12 @@ static void expandDialog() {
         SendMessageA(dialog_data.hHistory, BM_SETIMAGE, IMAGE_BITMAP,
                      (LPARAM)dialog_data.hArrowBitmap);
 
-    dialog_data.hApply = createPanelButton("設定の更新(&A)", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+    dialog_data.hApply = createPanelButton(loadText(IDS_APPLY), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
                                            layout.boxApply, TRUE);
     if (dialog_data.hApply != NULL)
         EnableWindow(dialog_data.hApply, wasOptionChanged);
-    dialog_data.hRevert = createPanelButton("設定を戻す(&D)", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                            layout.boxRevert, TRUE);
+    dialog_data.hRevert = createPanelButton(
+        loadText(IDS_REVERT), WS_CHILD | WS_VISIBLE | WS_TABSTOP, layout.boxRevert, TRUE);
     if (dialog_data.hRevert != NULL)
         EnableWindow(dialog_data.hRevert, wasOptionChanged);
 }
@@ -261,7 +258,7 @@ static const int csidlFolders[JUMP_FOLDERS] = {
     CSIDL_COMMON_APPDATA,
 };
 
-typedef DWORD_PTR(WINAPI *SHGetFileInfoProc)(LPCSTR, DWORD, SHFILEINFOA *, UINT, UINT);
+typedef DWORD_PTR(WINAPI *SHGetFileInfoProc)(LPCWSTR, DWORD, SHFILEINFOW *, UINT, UINT);
 
 // Appends a string item whose data word is the path that choosing it selects.
 static void appendJumpItem(HMENU hMenu, const char *pszText, const char *pszPath, UINT uId,
@@ -297,7 +294,7 @@ static void appendSpecialFolders(HMENU hMenu, HMENU hSubMenu, UINT uFirstId,
         LPITEMIDLIST tpidl[JUMP_FOLDERS] = {};
         for (int t = 0; t < JUMP_FOLDERS; t++) {
             Str *pstrPath = &tstrFolders[t];
-            if (resize(pstrPath, MAX_PATH) == NULL)
+            if (resize(pstrPath, PATH_BYTES) == NULL)
                 continue;
             LPITEMIDLIST pidl = NULL;
             if (FAILED(SHGetSpecialFolderLocation(dialog_data.hDlg, csidlFolders[t], &pidl)) ||
@@ -314,17 +311,19 @@ static void appendSpecialFolders(HMENU hMenu, HMENU hSubMenu, UINT uFirstId,
             }
             // A virtual folder keeps its slot: a later entry equal to it stays hidden.
             tpidl[t] = pidl;
-            pstrPath->buffer[0] = '\0';
-            if (!SHGetPathFromIDListA(pidl, pstrPath->buffer))
+            WCHAR szWide[MAX_PATH];
+            if (pathFromIdList(pidl, pstrPath->buffer, szWide) != PATH_OK)
                 continue;
             pstrPath->length = (unsigned int)strlen(pstrPath->buffer);
-            SHFILEINFOA sfi = {};
+            // Wide, as the path: the ANSI record holds MAX_PATH bytes only.
+            SHFILEINFOW sfi = {};
+            char szName[PATH_BYTES];
             const char *pszText = pstrPath->buffer;
             if (pfnGetFileInfo != NULL &&
-                pfnGetFileInfo((LPCSTR)pidl, 0, &sfi, sizeof(sfi),
+                pfnGetFileInfo((LPCWSTR)pidl, 0, &sfi, sizeof(sfi),
                                SHGFI_PIDL | SHGFI_DISPLAYNAME) != 0 &&
-                sfi.szDisplayName[0] != '\0')
-                pszText = sfi.szDisplayName;
+                sfi.szDisplayName[0] != L'\0' && toAnsi(sfi.szDisplayName, szName, PATH_BYTES))
+                pszText = szName;
             appendJumpItem(t <= JUMP_MAIN_LAST ? hMenu : hSubMenu, pszText, pstrPath->buffer,
                            uFirstId + t, NULL);
         }
@@ -352,14 +351,15 @@ static void openRecent() {
     }
     appendSeparator(hMenu);
     HMENU hSubMenu = CreatePopupMenu();
-    appendJumpItem(hMenu, "共通", NULL, JUMP_FIRST_ID + uCount + JUMP_FOLDERS, hSubMenu);
+    appendJumpItem(hMenu, loadText(IDS_COMMON), NULL, JUMP_FIRST_ID + uCount + JUMP_FOLDERS,
+                   hSubMenu);
 
     // Looked up each time: older shells lack the display-name service.
     HMODULE hShell = LoadLibraryA("shell32.dll");
     SHGetFileInfoProc pfnGetFileInfo = NULL;
     if (hShell != NULL)
         pfnGetFileInfo = reinterpret_cast<SHGetFileInfoProc>(
-            reinterpret_cast<void (*)(void)>(GetProcAddress(hShell, "SHGetFileInfoA")));
+            reinterpret_cast<void (*)(void)>(GetProcAddress(hShell, "SHGetFileInfoW")));
     Str tstrFolders[JUMP_FOLDERS] = {};
     appendSpecialFolders(hMenu, hSubMenu, JUMP_FIRST_ID + uCount, pfnGetFileInfo, tstrFolders);
 
@@ -408,10 +408,10 @@ static INT_PTR On_InitFolderName(HWND hwnd, Str *pstrName) {
     pstrDirName = pstrName;
     hOK = FindWindowExA(hwnd, NULL, "BUTTON", "&OK");
     hCancel = FindWindowExA(hwnd, NULL, "BUTTON", "&Cancel");
-    SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM) "キャンセル(&C)");
-    SendMessageA(hwnd, WM_SETTEXT, 0, (LPARAM) "フォルダ名の指定");
+    SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM)loadText(IDS_CANCEL));
+    SendMessageA(hwnd, WM_SETTEXT, 0, (LPARAM)loadText(IDS_FOLDERNAME_TITLE));
     HWND hLabel = FindWindowExA(hwnd, NULL, "STATIC", "Folder Name");
-    SendMessageA(hLabel, WM_SETTEXT, 0, (LPARAM) "フォルダ名を指定してください");
+    SendMessageA(hLabel, WM_SETTEXT, 0, (LPARAM)loadText(IDS_FOLDERNAME_LABEL));
     hEdit = FindWindowExA(hwnd, NULL, "EDIT", NULL);
     SetFocus(hEdit);
     // Raises EN_CHANGE, which enables OK for a preset name.
@@ -428,7 +428,7 @@ static INT_PTR On_FolderNameOK(HWND hwnd) {
     GetWindowTextA(hEdit, pstrDirName->buffer, (int)pstrDirName->capacity);
     pstrDirName->length = (unsigned int)strlen(pstrDirName->buffer);
     if (hasForbidden(pstrDirName->buffer))
-        warn(hwnd, "フォルダ名に :/\"|<>\\の文字を含むことはできません。");
+        warn(hwnd, loadText(IDS_FORBIDDEN));
     else
         EndDialog(hwnd, IDOK);
     return TRUE;
@@ -481,8 +481,16 @@ static BOOL isTaken(const char *pszPath) {
     if (hFind == INVALID_HANDLE_VALUE)
         return FALSE;
     FindClose(hFind);
-    warn(dialog_data.hDlg, "指定の名前のフォルダが既に存在するため、操作に失敗しました。");
+    warn(dialog_data.hDlg, loadText(IDS_TAKEN));
     return TRUE;
+}
+
+// A folder the file operation could not take as a destination is refused.
+static BOOL fitsOrWarn(Str *pstrPath) {
+    if (fitsFileOperation(pstrPath->buffer))
+        return TRUE;
+    showTooLong(dialog_data.hDlg, pstrPath->buffer);
+    return FALSE;
 }
 
 // Makes the tree read hItem's children afresh and asks the browser to select
@@ -518,15 +526,15 @@ static HWND findTree() {
 // refreshed only when the selection is still on that folder; otherwise the
 // node to refresh is no longer known.
 static void mkDir() {
-    char szFolder[SELECTED_SIZE];
+    char szFolder[PATH_BYTES];
     strcpy(szFolder, dialog_data.szSelected);
     if (szFolder[0] == '\0')
         return;
     Str strName = {};
     Str strPath = {};
     if (askFolderName(&strName) && joinPath(&strPath, szFolder, strName.buffer) &&
-        !isTaken(strPath.buffer) && CreateDirectoryA(strPath.buffer, NULL) &&
-        strcmp(dialog_data.szSelected, szFolder) == 0) {
+        fitsOrWarn(&strPath) && !isTaken(strPath.buffer) &&
+        CreateDirectoryA(strPath.buffer, NULL) && strcmp(dialog_data.szSelected, szFolder) == 0) {
         HWND hTree = findTree();
         HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
         refreshNodes(hTree, hItem, strPath.buffer);
@@ -541,20 +549,20 @@ static void mkDir() {
 // otherwise move it there without the callback under Wine, leaving Copy with
 // the old, vanished folder.
 static void renDir() {
-    char szFolder[SELECTED_SIZE];
+    char szFolder[PATH_BYTES];
     strcpy(szFolder, dialog_data.szSelected);
     unsigned char *pSep = _mbsrchr((unsigned char *)szFolder, '\\');
     // A drive root has no name of its own to change.
     if (pSep == NULL || pSep[1] == '\0')
         return;
-    char szParent[SELECTED_SIZE];
+    char szParent[PATH_BYTES];
     strcpy(szParent, szFolder);
     szParent[pSep + 1 - (unsigned char *)szFolder] = '\0';
     Str strName = {};
     Str strPath = {};
     assignStr(&strName, (const char *)pSep + 1);
     if (askFolderName(&strName) && joinPath(&strPath, szParent, strName.buffer) &&
-        !isTaken(strPath.buffer) && MoveFileA(szFolder, strPath.buffer) &&
+        fitsOrWarn(&strPath) && !isTaken(strPath.buffer) && MoveFileA(szFolder, strPath.buffer) &&
         strcmp(dialog_data.szSelected, szFolder) == 0) {
         HWND hTree = findTree();
         HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0);
@@ -608,8 +616,10 @@ static void syncButtons() {
 }
 
 static void On_SelChanged(HWND hwnd, LPITEMIDLIST pidl) {
-    if (!SHGetPathFromIDListA(pidl, dialog_data.szSelected))
-        dialog_data.szSelected[0] = '\0';
+    // A folder whose path the code page cannot hold is left unrecorded:
+    // Move, New and Rename stay off there.
+    WCHAR szWide[MAX_PATH];
+    pathFromIdList(pidl, dialog_data.szSelected, szWide);
     syncButtons();
     if (dialog_data.hCopy != NULL)
         PostMessageA(hwnd, WM_APP_SYNCBUTTONS, 0, 0);
@@ -657,7 +667,7 @@ static int init(HWND hwnd, Settings *pSettings) {
     if (hButton == NULL)
         return 1;
     dialog_data.hCopy = hButton;
-    SendMessageA(hButton, WM_SETTEXT, 0, (LPARAM) "コピー");
+    SendMessageA(hButton, WM_SETTEXT, 0, (LPARAM)loadText(IDS_COPY));
     dialog_data.hFont = (HFONT)SendMessageA(hButton, WM_GETFONT, 0, 0);
 
     RECT rcOk;
@@ -686,23 +696,23 @@ static int init(HWND hwnd, Settings *pSettings) {
     HWND hTree = FindWindowExA(hwnd, NULL, "SysTreeView32", NULL);
     BOOL bCopyEnabled;
 
-    dialog_data.hSettings =
-        addButton("設定(&S)", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHLIKE | BS_AUTOCHECKBOX, g,
-                  T, w, h, hTree);
-    dialog_data.hMove = addButton("移動(&M)", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 2 * g + w, T, w,
-                                  h, dialog_data.hSettings);
+    dialog_data.hSettings = addButton(
+        loadText(IDS_SETTINGS), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHLIKE | BS_AUTOCHECKBOX,
+        g, T, w, h, hTree);
+    dialog_data.hMove = addButton(loadText(IDS_MOVE), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 2 * g + w,
+                                  T, w, h, dialog_data.hSettings);
     bCopyEnabled = IsWindowEnabled(dialog_data.hCopy);
     if (dialog_data.hMove != NULL)
         EnableWindow(dialog_data.hMove, bCopyEnabled);
     SetWindowPos(dialog_data.hCopy, NULL, 3 * g + 2 * w, T, w, h, SWP_NOZORDER);
     if (dialog_data.hCancelButton != NULL)
         SetWindowPos(dialog_data.hCancelButton, dialog_data.hCopy, 4 * g + 3 * w, T, w, h, 0);
-    dialog_data.hNew = addButton("新規(&I)", WS_CHILD | WS_VISIBLE | WS_TABSTOP, W - w - 2 * g, 2,
-                                 w / 2, h, dialog_data.hCancelButton);
+    dialog_data.hNew = addButton(loadText(IDS_NEW), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                 W - w - 2 * g, 2, w / 2, h, dialog_data.hCancelButton);
     if (dialog_data.hNew != NULL)
         EnableWindow(dialog_data.hNew, IsWindowEnabled(dialog_data.hCopy));
-    dialog_data.hRename = addButton("改名(&R)", WS_CHILD | WS_VISIBLE | WS_TABSTOP, W - w / 2 - g,
-                                    2, w / 2, h, dialog_data.hNew);
+    dialog_data.hRename = addButton(loadText(IDS_RENAME), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                    W - w / 2 - g, 2, w / 2, h, dialog_data.hNew);
     if (dialog_data.hRename != NULL)
         EnableWindow(dialog_data.hRename, IsWindowEnabled(dialog_data.hCopy));
     // Nothing selected yet, or a preselected drive root: see syncButtons.
@@ -736,12 +746,19 @@ static void On_DropFiles(HDROP hDrop) {
     WCHAR *pszForeign = NULL;
     DropResult result = DROP_MALFORMED;
     const BYTE *pBlock = (const BYTE *)GlobalLock((HGLOBAL)hDrop);
+    Str *pstrFiles = pSettings->pstrFiles;
+    unsigned int length = pstrFiles->length;
     if (pBlock != NULL) {
-        result =
-            appendDropped(pSettings->pstrFiles, pBlock, GlobalSize((HGLOBAL)hDrop), &pszForeign);
+        result = appendDropped(pstrFiles, pBlock, GlobalSize((HGLOBAL)hDrop), &pszForeign);
         GlobalUnlock((HGLOBAL)hDrop);
     }
     DragFinish(hDrop);
+    // Whole or not at all: a drop holding a path too long is taken back.
+    if (result == DROP_ADDED && !fitsOrShow(dialog_data.hDlg, pstrFiles, length)) {
+        pstrFiles->buffer[length] = '\0';
+        pstrFiles->length = length;
+        return;
+    }
     if (result == DROP_ADDED)
         PlaySoundA(MAKEINTRESOURCEA(IDR_DROPWAVE), pSettings->hInstance, DROP_SOUND_FLAGS);
     else if (result == DROP_FOREIGN)
@@ -887,12 +904,13 @@ static LRESULT CALLBACK BrowseProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM l
 }
 
 LPITEMIDLIST GuiMain(Settings *pSettings) {
-    char szDisplayName[MAX_PATH];
+    // The ANSI browser assumes MAX_PATH bytes here; the name is not used.
+    char szDisplayName[PATH_BYTES];
     BROWSEINFOA bi = {};
     bi.hwndOwner = NULL;
     bi.pidlRoot = NULL;
     bi.pszDisplayName = szDisplayName;
-    bi.lpszTitle = "送り先のフォルダを指定してください";
+    bi.lpszTitle = loadText(IDS_BROWSE_TITLE);
     bi.ulFlags = BIF_RETURNONLYFSDIRS;
     bi.lpfn = BrowseCallbackProc;
     bi.lParam = (LPARAM)pSettings;

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <tlhelp32.h>
 #include <string.h>
+#include <wchar.h>
 
 static const char szTitle[] = "Porterly ver.4.63.00";
 
@@ -43,31 +44,45 @@ std::string TestDir::folder(const std::string &relative) const {
     return full;
 }
 
-void removeTree(const std::string &path) {
-    DWORD attr = GetFileAttributesA(path.c_str());
+// Wide, so that names the code page cannot hold (made by the UTF-8 program
+// or by a test) go too.
+void removeTree(const std::wstring &path) {
+    DWORD attr = GetFileAttributesW(path.c_str());
     if (attr == INVALID_FILE_ATTRIBUTES)
         return;
     if (attr & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A link: remove the link itself, never what it leads to.
-        if (!RemoveDirectoryA(path.c_str()))
-            DeleteFileA(path.c_str());
+        if (!RemoveDirectoryW(path.c_str()))
+            DeleteFileW(path.c_str());
         return;
     }
-    SetFileAttributesA(path.c_str(), attr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(path.c_str(), attr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
     if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileA(path.c_str());
+        DeleteFileW(path.c_str());
         return;
     }
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
-                removeTree(path + "\\" + fd.cFileName);
-        } while (FindNextFileA(h, &fd));
+            if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
+                removeTree(path + L"\\" + fd.cFileName);
+        } while (FindNextFileW(h, &fd));
         FindClose(h);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(path.c_str());
+}
+
+void removeTree(const std::string &path) {
+    removeTree(toWide(path));
+}
+
+std::wstring toWide(const std::string &text) {
+    std::wstring out(text.size() + 1, L'\0');
+    out.resize((size_t)MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], (int)out.size()));
+    if (!out.empty())
+        out.pop_back();
+    return out;
 }
 
 bool exists(const std::string &path) {
@@ -292,39 +307,50 @@ static std::string treeSelectionText(HWND hTree, DWORD pid) {
     return buf;
 }
 
-static void sendSelection(HWND hChooser, DWORD pid, const std::string &path) {
+// The path's bytes (with their NUL) reach the chooser's process as they are:
+// narrow ones with BFFM_SETSELECTIONA, wide ones with BFFM_SETSELECTIONW.
+static void sendSelection(HWND hChooser, DWORD pid, const void *path, size_t cb, UINT msg) {
     if (pid == GetCurrentProcessId()) {
-        SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)path.c_str());
+        SendMessageA(hChooser, msg, TRUE, (LPARAM)path);
         return;
     }
     HANDLE hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
     if (hProcess == NULL)
         return;
-    void *remote =
-        VirtualAllocEx(hProcess, NULL, path.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    WriteProcessMemory(hProcess, remote, path.c_str(), path.size() + 1, NULL);
-    SendMessageA(hChooser, BFFM_SETSELECTIONA, TRUE, (LPARAM)remote);
+    void *remote = VirtualAllocEx(hProcess, NULL, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    WriteProcessMemory(hProcess, remote, path, cb, NULL);
+    SendMessageA(hChooser, msg, TRUE, (LPARAM)remote);
     VirtualFreeEx(hProcess, remote, 0, MEM_RELEASE);
     CloseHandle(hProcess);
 }
 
-bool selectFolder(HWND hChooser, const std::string &path) {
+static bool selectFolder(HWND hChooser, const void *path, size_t cb, UINT msg,
+                         const std::string &name) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hChooser, &pid);
     HWND hTree = FindWindowExA(hChooser, NULL, "SysTreeView32", NULL);
     std::string before = treeSelectionText(hTree, pid);
-    std::string name = path.substr(path.rfind('\\') + 1);
     // Now and then Wine's browser misses a folder made just before (its shell
     // folder has not seen it yet); a second request a moment later finds it.
     for (int attempt = 0; attempt < 5; attempt++) {
         if (attempt > 0)
             Sleep(200);
-        sendSelection(hChooser, pid, path);
+        sendSelection(hChooser, pid, path, cb, msg);
         std::string after = treeSelectionText(hTree, pid);
         if (after != before || after == name)
             return true;
     }
     return false;
+}
+
+bool selectFolder(HWND hChooser, const std::string &path) {
+    return selectFolder(hChooser, path.c_str(), path.size() + 1, BFFM_SETSELECTIONA,
+                        path.substr(path.rfind('\\') + 1));
+}
+
+bool selectFolder(HWND hChooser, const std::wstring &path) {
+    return selectFolder(hChooser, path.c_str(), (path.size() + 1) * sizeof(WCHAR),
+                        BFFM_SETSELECTIONW, "");
 }
 
 HWND chooserCopy(HWND hChooser) {
@@ -415,16 +441,16 @@ UiDriver::~UiDriver() {
     finish();
 }
 
-std::string programPath() {
+std::string programPath(const char *name) {
     char buf[MAX_PATH];
     GetModuleFileNameA(NULL, buf, sizeof(buf));
     char *sep = strrchr(buf, '\\');
-    strcpy(sep + 1, "porterly.exe");
+    strcpy(sep + 1, name);
     return buf;
 }
 
 bool Process::start(const std::string &tail) {
-    std::string exe = programPath();
+    std::string exe = programPath(name);
     std::string line = "\"" + exe + "\" " + tail;
     std::vector<char> buf(line.begin(), line.end());
     buf.push_back('\0');
@@ -434,7 +460,7 @@ bool Process::start(const std::string &tail) {
 }
 
 bool Process::startWide(const std::wstring &tail) {
-    std::string exe = programPath();
+    std::string exe = programPath(name);
     std::wstring line = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + tail;
     std::vector<WCHAR> buf(line.begin(), line.end());
     buf.push_back(L'\0');

@@ -22,6 +22,9 @@ struct TestDir {
 };
 
 void removeTree(const std::string &path);
+void removeTree(const std::wstring &path);
+// The process's code page to wide characters.
+std::wstring toWide(const std::string &text);
 bool exists(const std::string &path);
 bool isFolder(const std::string &path);
 std::string readFile(const std::string &path);
@@ -59,6 +62,7 @@ void clickId(HWND hDlg, int id);
 // Selects a folder in a chooser (in this process or another) and waits until
 // the tree reports it; returns whether the tree's selection moved.
 bool selectFolder(HWND hChooser, const std::string &path);
+bool selectFolder(HWND hChooser, const std::wstring &path); // any name, through the wide message
 // The chooser's OK (Copy) and Cancel buttons, and a button found by caption.
 HWND chooserCopy(HWND hChooser);
 HWND chooserCancel(HWND hChooser);
@@ -96,9 +100,12 @@ struct UiDriver {
 };
 
 // porterly.exe beside the test program; started with exactly "exe" + " " + tail.
-std::string programPath();
+std::string programPath(const char *name = "porterly.exe");
 struct Process {
     PROCESS_INFORMATION pi = {};
+    // porterly-cp932.exe: the program as it runs on Windows before 10
+    // version 1903, in code page 932.
+    const char *name = "porterly.exe";
     bool start(const std::string &tail);
     bool startWide(const std::wstring &tail); // the same with a wide command line
     DWORD wait(DWORD timeoutMs = 30000);      // exit code, or STILL_ACTIVE on time-out

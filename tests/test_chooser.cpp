@@ -687,7 +687,10 @@ TEST(ChooserDrop, LastDroppedFirst) {
     std::string dest = dir.folder("dest");
     touchFolders(dest);
     std::string x = "C:\\in\\x.txt";
-    std::string longName = "C:\\" + std::string(280, 'n') + ".txt"; // beyond the first 260 bytes
+    // Beyond the first 260 bytes, within what the file operation takes.
+    std::string longName = "C:\\" + std::string(130 * 2, 'n') + ".txt";
+    for (size_t i = 3; i < 3 + 260; i += 2)
+        longName.replace(i, 2, "表");
     ChooserSettings cs(x + "\n", 0);
     Outcome outcome = runChooser(cs, [&](HWND hChooser, UiThread &ui) {
         postDrop(hChooser, {"C:\\p.txt", "C:\\表\\q", x, dir.path});
@@ -842,22 +845,34 @@ TEST(ChooserDrop, RefusedWholeAndListKept) {
     freeStr(&list);
 }
 
-// On the real chooser the refusal is a warning over it that names the item.
+// On the real chooser the refusal is a warning over it that names the item:
+// a name the code page cannot hold, or a path too long for the file
+// operation (259 UTF-16 units at most).
 TEST(ChooserDrop, ForeignNameIsNamedInAWarning) {
-    ChooserSettings cs("C:\\in\\x.txt\n", 0);
-    std::wstring text;
-    runChooser(cs, [&](HWND hChooser, UiThread &) {
-        PostMessageA(hChooser, WM_DROPFILES, (WPARAM)makeDrop({L"C:\\한.txt"}, true), 0);
-        HWND hBox = waitMessageBox(GetCurrentProcessId());
-        ASSERT_NE(nullptr, hBox);
-        EXPECT_EQ(hChooser, GetWindow(hBox, GW_OWNER));
-        text = wideText(GetDlgItem(hBox, 0xFFFF));
-        clickId(hBox, IDOK);
-        waitGone(hBox);
-    });
-    const std::wstring named = L"\r\n\r\nC:\\한.txt\r\n";
-    EXPECT_NE(std::wstring::npos, text.find(named));
-    EXPECT_EQ("C:\\in\\x.txt\n", strText(cs.strFiles));
+    std::string tooLong = "C:\\" + std::string(256, 'n') + ".txt";
+    const struct {
+        HGLOBAL hDrop;
+        std::wstring named;
+    } rows[] = {
+        {makeDrop({L"C:\\한.txt"}, true), L"\r\n\r\nC:\\한.txt\r\n"},
+        {makeDrop({L"C:\\ok.txt", toWide(tooLong)}, false),
+         L"\r\n\r\n" + toWide(tooLong) + L"\r\n"},
+    };
+    for (const auto &row : rows) {
+        ChooserSettings cs("C:\\in\\x.txt\n", 0);
+        std::wstring text;
+        runChooser(cs, [&](HWND hChooser, UiThread &) {
+            PostMessageA(hChooser, WM_DROPFILES, (WPARAM)row.hDrop, 0);
+            HWND hBox = waitMessageBox(GetCurrentProcessId());
+            ASSERT_NE(nullptr, hBox);
+            EXPECT_EQ(hChooser, GetWindow(hBox, GW_OWNER));
+            text = wideText(GetDlgItem(hBox, 0xFFFF));
+            clickId(hBox, IDOK);
+            waitGone(hBox);
+        });
+        EXPECT_NE(std::wstring::npos, text.find(row.named)) << text.size();
+        EXPECT_EQ("C:\\in\\x.txt\n", strText(cs.strFiles));
+    }
 }
 
 // The chime that a drop plays: a RIFF WAVE resource of the stated format.

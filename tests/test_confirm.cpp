@@ -407,9 +407,10 @@ static void *failingRealloc(void *p, size_t cb) {
 TEST(ConfirmDialog, ReservationFailureShowsTheStringMessage) {
     ConfirmRun r("dlg_nomem", 12);
     std::string message;
-    // Destination + list + one byte per newline + 64, and the block's NUL.
+    // Destination + list + one byte per newline + the prompt's own bytes,
+    // and the block's NUL.
     unsigned cbList = listBytes(r.items);
-    cbFailing = r.dest.size() + cbList + cbList + 64 + 1;
+    cbFailing = r.dest.size() + cbList + cbList + strlen(loadText(IDS_COPY_PROMPT)) + 1;
     nFailed = 0;
     Driver driver([&] {
         HWND hChooser = waitChooser();

@@ -58,7 +58,7 @@ TEST(Settings, FirstRunCreatesTheKey) {
     RegCloseKey(hProbe);
     EXPECT_EQ(0u, s.dwFlags);
     for (const Str &e : s.tstrPath) {
-        EXPECT_EQ(260u, e.capacity);
+        EXPECT_EQ((unsigned)PATH_BYTES, e.capacity);
         EXPECT_EQ(0u, e.length);
         EXPECT_STREQ("", e.buffer);
     }

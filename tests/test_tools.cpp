@@ -197,12 +197,15 @@ TEST(Panel, OpensFromMeasuredGeometryWithTheStoredBits) {
         click(dialog_data.hSettings);
         EXPECT_TRUE(dialog_data.bExpanded);
         EXPECT_EQ(H + 6 * h, windowHeight(hChooser));
+        const char *const captions[8] = {
+            "成功時通知(&M)",     "非確認上書き(&W)", "上書き禁止(&N)",   "フォルダを開く(&O)",
+            "カレントを開く(&C)", "履歴を開く(&H)",   "処理前非確認(&F)", "&ReadOnlyを外す"};
         for (int i = 0; i < 8; i++) {
             HWND hBox = dialog_data.hOptions[i];
             ASSERT_NE(nullptr, hBox);
             PanelBox expected = {i < 4 ? g : col2, H - s + (i % 4) * h, 3 * w / 2, h};
             EXPECT_EQ(boxText(expected), rectText(clientRect(hBox))) << "box " << i;
-            EXPECT_EQ(buttonNames[i], windowText(hBox));
+            EXPECT_EQ(captions[i], windowText(hBox));
             EXPECT_EQ(0x50010003, GetWindowLongA(hBox, GWL_STYLE) & 0xFFFF00FF) << i;
             // 0x105: boxes 0, 2 and 7 only.
             EXPECT_EQ(i == 0 || i == 2 || i == 7 ? 1 : 0, SendMessageA(hBox, BM_GETCHECK, 0, 0))

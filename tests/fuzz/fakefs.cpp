@@ -28,9 +28,12 @@ struct Node {
 std::vector<Node> nodes;
 int cwd = 0;
 int openHandles = 0;
+unsigned codePage = 932;
 
+// In UTF-8 no byte of a multibyte character is below 0x80, so the searches
+// go byte by byte there, as the runtime's do.
 bool isLead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return codePage == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
 }
 
 // Bytes of the character at p; 0 at the end of the text, where a lead byte
@@ -226,7 +229,8 @@ void fill(WIN32_FIND_DATAA *pfd, const char *pszName, const char *pszAlias, bool
 
 } // namespace
 
-void fsReset() {
+void fsReset(unsigned cp) {
+    codePage = cp;
     nodes.assign(1, Node{"", "", true, -1, {}});
     cwd = 0;
     openHandles = 0;
@@ -276,6 +280,10 @@ bool fsSetCwd(const char *pszPath) {
 
 int fsOpenHandles() {
     return openHandles;
+}
+
+unsigned GetACP(void) {
+    return codePage;
 }
 
 HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd) {

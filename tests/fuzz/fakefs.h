@@ -3,9 +3,11 @@
 #pragma once
 #include <windows.h>
 
-// Empties the drive down to its root folder C:\, the current folder.
-void fsReset();
-// Adds an entry by its path below C:\ (backslash-separated, code page 932),
+// Empties the drive down to its root folder C:\, the current folder, with
+// names in code page cp (932, or 65001 for UTF-8).
+void fsReset(unsigned cp);
+// Adds an entry by its path below C:\ (backslash-separated, in the drive's
+// code page),
 // making missing folders on the way; an entry ending in a backslash is a
 // folder. Names that are not 8.3 get an alias. Returns false, adding nothing
 // more, for a name Windows would refuse or that clashes with an entry of the

@@ -5,7 +5,8 @@
 //
 // Input: byte 0 holds options (bit 0: the long-name service, else the walk;
 // bits 1-2: the current folder; bit 3: an allocation of the list fails;
-// bit 4: every later one fails too; bit 5: extra entries follow), byte 1 says
+// bit 4: every later one fails too; bit 5: extra entries follow; bit 6: the
+// process runs in UTF-8, with names in several scripts), byte 1 says
 // which allocation fails (from 1). With bit 5, lines of extra entries (paths
 // below C:\, a trailing backslash for a folder) come next, ended by a NUL.
 // The rest, up to a NUL, is the command-line tail.
@@ -43,7 +44,19 @@ const char *const kTree[] = {
     "work\\sub\\c d",
     "v1.0\\read me",
 };
+// UTF-8 names: é, 〜 (U+301C), Hangul with a blank, an emoji, Greek, and 表,
+// whose code page 932 trail byte is 0x5C.
+const char *const kTreeUtf8[] = {
+    "caf\xC3\xA9\xE3\x80\x9C.txt",
+    "\xED\x95\x9C\xEA\xB8\x80 \xED\x8C\x8C\xEC\x9D\xBC.txt",
+    "\xF0\x9F\x98\x80.txt",
+    "\xCE\xA9mega dir\\a b.txt",
+    "\xE8\xA1\xA8\\\xE8\xA1\xA8.txt",
+    "d\xC3\xA9st\xF0\x9F\x98\x80\\",
+    "work\\b",
+};
 const char *const kCwd[] = {"C:\\work", "C:\\", "C:\\\x95\x5C", "C:\\Program Files\\Some Dir"};
+const char *const kCwdUtf8[] = {"C:\\work", "C:\\", "C:\\\xE8\xA1\xA8", "C:\\\xCE\xA9mega dir"};
 
 unsigned allocCalls, failAt, failed;
 bool bFailOn;
@@ -202,9 +215,14 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     if (size < 2)
         return 0;
     unsigned opt = data[0];
-    fsReset();
-    for (const char *psz : kTree)
-        fsAdd(psz);
+    fsReset(opt & 0x40 ? 65001 : 932);
+    if (opt & 0x40) {
+        for (const char *psz : kTreeUtf8)
+            fsAdd(psz);
+    } else {
+        for (const char *psz : kTree)
+            fsAdd(psz);
+    }
     const char *p = (const char *)data + 2, *end = (const char *)data + size;
     if (opt & 0x20) {
         const char *z = (const char *)memchr(p, 0, end - p);
@@ -216,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
         }
         p = z ? z + 1 : end;
     }
-    fsSetCwd(kCwd[(opt >> 1) & 3]);
+    fsSetCwd((opt & 0x40 ? kCwdUtf8 : kCwd)[(opt >> 1) & 3]);
     // The start-up code leaves no blank or tab at the front of the tail.
     std::string tail(p, strnlen(p, end - p));
     tail.erase(0, tail.find_first_not_of(" \t"));

@@ -22,15 +22,17 @@ typedef int32_t LONG;
 typedef size_t SIZE_T;
 
 #define WINAPI
-#define FALSE 0
-#define TRUE  1
+#define FALSE                    0
+#define TRUE                     1
 #define MAX_PATH                 260
 #define INVALID_HANDLE_VALUE     ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES  ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE   0x20
 #define CP_ACP                   0
+#define CP_UTF8                  65001
 #define WC_NO_BEST_FIT_CHARS     0x400
+#define WC_ERR_INVALID_CHARS     0x80
 
 struct FILETIME {
     DWORD dwLowDateTime, dwHighDateTime;
@@ -48,18 +50,36 @@ HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd);
 BOOL FindClose(HANDLE hFind);
 DWORD GetFileAttributesA(LPCSTR pszPath);
 DWORD GetLongPathNameA(LPCSTR pszShort, LPSTR pszLong, DWORD cch);
+// The drive's code page: 932, or 65001 (UTF-8) while the input asks for it.
+unsigned GetACP(void);
 
-// Plain ASCII is held, anything else is not (a default character); held
-// text is written as its bytes. Returns the bytes, as the real call does.
+// Wide text here is the drive's bytes widened one to one: a unit above 0xFF
+// is one the code page cannot hold. Lengths count the NUL when cch is -1.
 static inline int WideCharToMultiByte(unsigned, DWORD, const WCHAR *psz, int cch, char *pOut,
                                       int cbOut, const char *, BOOL *pbDefault) {
+    if (cch < 0)
+        for (cch = 1; psz[cch - 1] != 0; cch++) {
+        }
     for (int i = 0; i < cch; i++) {
-        if (psz[i] > 0x7F && pbDefault != NULL)
+        if (psz[i] > 0xFF) {
+            if (pbDefault == nullptr)
+                return 0;
             *pbDefault = 1;
-        if (pOut != NULL && i < cbOut)
-            pOut[i] = psz[i] > 0x7F ? '?' : (char)psz[i];
+        }
+        if (pOut != nullptr && i < cbOut)
+            pOut[i] = (char)psz[i];
     }
-    return cbOut == 0 || cch <= cbOut ? cch : 0;
+    return pOut != nullptr && cch > cbOut ? 0 : cch;
+}
+
+static inline int MultiByteToWideChar(unsigned, DWORD, const char *psz, int cb, WCHAR *pOut,
+                                      int cchOut) {
+    if (cb < 0)
+        for (cb = 1; psz[cb - 1] != 0; cb++) {
+        }
+    for (int i = 0; i < cb && pOut != nullptr && i < cchOut; i++)
+        pOut[i] = (unsigned char)psz[i];
+    return pOut != nullptr && cb > cchOut ? 0 : cb;
 }
 
 // The runtime's wide duplicate, for a literal (wchar_t is wider here).
