@@ -250,21 +250,21 @@ static bool isReparsePoint(DWORD dwAttr) {
 static void ChangeSubItemAttr(const char *pszFolder) {
     Str strPattern = {};
     Str strPath = {};
-    WIN32_FIND_DATAA fd;
+    FoundEntry entry;
     HANDLE hFind = INVALID_HANDLE_VALUE;
     if (joinPath(&strPattern, pszFolder, "*.*"))
-        hFind = FindFirstFileA(strPattern.buffer, &fd);
+        hFind = findFirstEntry(strPattern.buffer, &entry);
     if (hFind != INVALID_HANDLE_VALUE) {
         do {
-            if (isReparsePoint(fd.dwFileAttributes) || !joinPath(&strPath, pszFolder, fd.cFileName))
+            if (isReparsePoint(entry.dwAttr) || !joinPath(&strPath, pszFolder, entry.szName))
                 continue;
-            const unsigned char *pszName = (const unsigned char *)fd.cFileName;
+            const unsigned char *pszName = (const unsigned char *)entry.szName;
             bool bDot = _mbscmp(pszName, (const unsigned char *)".") == 0;
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || bDot)
-                clearReadOnly(strPath.buffer, fd.dwFileAttributes);
+            if (!(entry.dwAttr & FILE_ATTRIBUTE_DIRECTORY) || bDot)
+                clearReadOnly(strPath.buffer, entry.dwAttr);
             else if (_mbscmp(pszName, (const unsigned char *)"..") != 0)
                 ChangeSubItemAttr(strPath.buffer);
-        } while (FindNextFileA(hFind, &fd));
+        } while (findNextEntry(hFind, &entry));
         FindClose(hFind);
     }
     freeStr(&strPath);

@@ -142,6 +142,36 @@ bool fitsFileOperation(const char *pszPath) {
     return cch > 0 && cch <= MAX_PATH;
 }
 
+static bool takeEntry(const WIN32_FIND_DATAW *pfd, FoundEntry *pEntry) {
+    pEntry->dwAttr = pfd->dwFileAttributes;
+    return toAnsi(pfd->cFileName, pEntry->szName, PATH_BYTES);
+}
+
+bool findNextEntry(HANDLE hFind, FoundEntry *pEntry) {
+    WIN32_FIND_DATAW fd;
+    while (FindNextFileW(hFind, &fd)) {
+        if (takeEntry(&fd, pEntry))
+            return true;
+    }
+    return false;
+}
+
+HANDLE findFirstEntry(const char *pszPattern, FoundEntry *pEntry) {
+    int cch = MultiByteToWideChar(CP_ACP, 0, pszPattern, -1, NULL, 0);
+    WCHAR *pszWide = cch > 0 ? (WCHAR *)malloc((size_t)cch * sizeof(WCHAR)) : NULL;
+    if (pszWide == NULL)
+        return INVALID_HANDLE_VALUE;
+    MultiByteToWideChar(CP_ACP, 0, pszPattern, -1, pszWide, cch);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(pszWide, &fd);
+    free(pszWide);
+    if (hFind != INVALID_HANDLE_VALUE && !takeEntry(&fd, pEntry) && !findNextEntry(hFind, pEntry)) {
+        FindClose(hFind);
+        hFind = INVALID_HANDLE_VALUE;
+    }
+    return hFind;
+}
+
 int count_sp(const char *psz) {
     int n = 0;
     if (psz[0] == '\0')
@@ -234,11 +264,11 @@ static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName
         char *pszNext = (char *)_mbschr((unsigned char *)pszSep + 1, '\\');
         if (pszNext == NULL)
             break;
-        WIN32_FIND_DATAA fd;
+        FoundEntry entry;
         HANDLE hFind = INVALID_HANDLE_VALUE; // "." and ".." stay as written
         if (!isDotName(pszSep + 1, (size_t)(pszNext - pszSep - 1))) {
             *pszNext = '\0';
-            hFind = FindFirstFileA(pszPath, &fd);
+            hFind = findFirstEntry(pszPath, &entry);
             *pszNext = '\\';
         }
         if (hFind != INVALID_HANDLE_VALUE) {
@@ -248,7 +278,7 @@ static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName
                     return LONG_NO_ROOM;
                 pszMark = NULL;
             }
-            if (!appendPart(pstrList, "\\") || !appendPart(pstrList, fd.cFileName))
+            if (!appendPart(pstrList, "\\") || !appendPart(pstrList, entry.szName))
                 return LONG_NO_ROOM;
             bConverted = true;
         } else if (bConverted) {
@@ -343,12 +373,12 @@ static bool lookUp(const char *pszPath, char *pszName) {
         return false;
     if (ptrGetLongPathName != NULL && isPlainPath(pszPath))
         return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(pszPath, &fd);
+    FoundEntry entry;
+    HANDLE hFind = findFirstEntry(pszPath, &entry);
     if (hFind == INVALID_HANDLE_VALUE)
         return false;
     FindClose(hFind);
-    strcpy(pszName, fd.cFileName);
+    strcpy(pszName, entry.szName);
     return true;
 }
 
@@ -442,7 +472,7 @@ int parse(Str *pstrList, Str *pstrText) {
 
     int b = pieces.b;
     int result = 0;
-    char szName[MAX_PATH];
+    char szName[PATH_BYTES];
     int k = 0;
     while (k <= b) {
         char *pszPiece = text + bounds[k] + 1;

@@ -51,6 +51,19 @@ bool toAnsi(const WCHAR *pszText, char *pszOut, int cbOut);
 // under MAX_PATH UTF-16 units.
 bool fitsFileOperation(const char *pszPath);
 
+// A directory entry as a lookup reports it: attributes and name, the name in
+// the process's code page and whole in any script (WIN32_FIND_DATAA holds
+// MAX_PATH bytes, too few for a long name in UTF-8).
+struct FoundEntry {
+    DWORD dwAttr;
+    char szName[PATH_BYTES];
+};
+// FindFirstFileW and FindNextFileW for an ANSI pattern. An entry whose name
+// the code page cannot hold exactly is passed over: its ANSI form could name
+// another entry. Close the handle with FindClose.
+HANDLE findFirstEntry(const char *pszPattern, FoundEntry *pEntry);
+bool findNextEntry(HANDLE hFind, FoundEntry *pEntry);
+
 typedef DWORD(WINAPI *GetLongPathNameProc)(LPCSTR, LPSTR, DWORD);
 // The platform's long-name service, or null where the platform lacks it.
 extern GetLongPathNameProc ptrGetLongPathName;

@@ -508,6 +508,27 @@ TEST_F(Program, NamesInAnyScriptAreCopiedAndRemembered) {
     EXPECT_EQ(0u, prompt.find(wdest + L"\u306B")) << prompt.size(); // "に": the prompt goes on
 }
 
+// A deep Japanese folder (120 kanji, 360 bytes in UTF-8) stays choosable and
+// storable: the destination and the history take it whole.
+TEST_F(Program, DeepJapaneseFolderIsChosenAndStored) {
+    std::wstring deep = toWide(dir.path);
+    for (int i = 0; i < 12; i++) {
+        deep += L"\\" + std::wstring(10, L'\u8868');
+        CreateDirectoryW(deep.c_str(), NULL);
+    }
+    std::string a = dir.file("a.txt");
+    char deepAnsi[1024] = ""; // 表 is held by code page 932
+    WideCharToMultiByte(CP_ACP, 0, deep.c_str(), -1, deepAnsi, sizeof(deepAnsi), NULL, NULL);
+    touchFolders(deepAnsi);
+    Process p;
+    ASSERT_TRUE(p.start(a));
+    std::wstring prompt = chooseAndAnswer(p, &deep, IDYES);
+    EXPECT_EQ(0u, p.wait());
+    EXPECT_EQ(0u, prompt.find(deep + L"\u306B")) << prompt.size();
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes(deep + L"\\a.txt"));
+    EXPECT_TRUE(storedWide(L"tstrPath000") == deep);
+}
+
 // New and Rename in the program's chooser take names in any script. New comes
 // first: after Rename, Wine selects nothing more below the renamed folder's
 // parent (docs/wine-notes.md).

@@ -320,6 +320,26 @@ HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd) {
     return openHandles++, &openHandles;
 }
 
+HANDLE FindFirstFileW(const WCHAR *pszPath, WIN32_FIND_DATAW *pfd) {
+    std::string path;
+    for (const WCHAR *p = pszPath; *p != 0; p++)
+        path += (char)*p;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(path.c_str(), &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        pfd->dwFileAttributes = fd.dwFileAttributes;
+        size_t i = 0;
+        for (; fd.cFileName[i] != 0; i++)
+            pfd->cFileName[i] = (unsigned char)fd.cFileName[i];
+        pfd->cFileName[i] = 0;
+    }
+    return hFind;
+}
+
+BOOL FindNextFileW(HANDLE, WIN32_FIND_DATAW *) {
+    return 0;
+}
+
 BOOL FindClose(HANDLE hFind) {
     if (hFind != &openHandles || openHandles == 0)
         return 0;

@@ -46,7 +46,16 @@ struct WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 };
 
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    WCHAR cFileName[MAX_PATH];
+};
+
 HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd);
+// The same search with the drive's bytes widened one to one; each search
+// finds one entry here.
+HANDLE FindFirstFileW(const WCHAR *pszPath, WIN32_FIND_DATAW *pfd);
+BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW *pfd);
 BOOL FindClose(HANDLE hFind);
 DWORD GetFileAttributesA(LPCSTR pszPath);
 DWORD GetLongPathNameA(LPCSTR pszShort, LPSTR pszLong, DWORD cch);
