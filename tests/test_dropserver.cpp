@@ -6,6 +6,7 @@
 #include "dropclass.h"
 #include "dropreg.h"
 #include <shlobj.h>
+#include <set>
 
 namespace {
 
@@ -97,15 +98,22 @@ struct DropServer : ::testing::Test {
 };
 
 TEST_F(DropServer, TakesFiveThousandShellItems) {
-    // Names in several scripts, about 75 characters a path: together past
-    // 32,767 characters many times over.
+    // Names in several scripts (some beyond code page 932: the server runs in
+    // UTF-8), about 70 characters a path: together past 32,767 characters
+    // many times over. Made and read through the wide calls.
     const int n = 5000;
-    std::vector<std::string> names;
+    std::wstring wsrc(src.begin(), src.end()), wdest(dest.begin(), dest.end());
+    const std::wstring pattern = L"\\ファイル_Ελληνικά_Русский_한글_😀_%04d.txt";
+    std::vector<std::wstring> names;
     for (int i = 0; i < n; i++) {
-        char name[128];
-        sprintf(name, "ファイル_Ελληνικα_Русский_漢字_%04d_long-name.txt", i);
+        WCHAR name[64];
+        _snwprintf(name, 64, pattern.c_str(), i);
         names.push_back(name);
-        dir.file("src\\" + names.back(), name);
+        HANDLE h =
+            CreateFileW((wsrc + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD cb = 0;
+        WriteFile(h, name, 8, &cb, NULL);
+        CloseHandle(h);
     }
     touchFolders(dest);
     IDataObject *pData = shellSelection(src);
@@ -120,14 +128,24 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
     HWND hConfirm = waitFor([&] { return findDialogWithEdit("Porterly ver.4.63.00", pid); });
     ASSERT_NE(nullptr, hConfirm);
     HWND hEdit = FindWindowExA(hConfirm, NULL, "Edit", NULL);
-    std::string text(SendMessageA(hEdit, WM_GETTEXTLENGTH, 0, 0) + 1, '\0');
-    text.resize(SendMessageA(hEdit, WM_GETTEXT, text.size(), (LPARAM)&text[0]));
-    for (const std::string &name : names)
-        ASSERT_NE(std::string::npos, text.find(src + "\\" + name + "\r\n")) << name;
+    std::wstring text(SendMessageW(hEdit, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
+    text.resize(SendMessageW(hEdit, WM_GETTEXT, text.size(), (LPARAM)&text[0]));
+    std::set<std::wstring> lines;
+    for (size_t i = 0, j; (j = text.find(L"\r\n", i)) != std::wstring::npos; i = j + 2)
+        lines.insert(text.substr(i, j - i));
+    for (const std::wstring &name : names)
+        ASSERT_EQ(1u, lines.count(wsrc + name)) << (int)(&name - &names[0]);
     clickId(hConfirm, IDYES);
     ASSERT_TRUE(waitExit(pid, 60000));
-    for (const std::string &name : names)
-        ASSERT_EQ(name, readFile(dest + "\\" + name));
+    for (const std::wstring &name : names) {
+        WCHAR copied[4] = L"";
+        HANDLE h =
+            CreateFileW((wdest + name).c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+        DWORD cb = 0;
+        ReadFile(h, copied, 8, &cb, NULL);
+        CloseHandle(h);
+        ASSERT_EQ(0, memcmp(copied, name.c_str(), 8)) << (int)(&name - &names[0]);
+    }
 }
 
 // Only the shell's ID-list array: its paths are read and copied as given.
