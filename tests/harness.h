@@ -11,7 +11,7 @@
 #include <vector>
 
 // Scratch folder C:\porterly-tests\<name>, emptied on creation and removed on
-// destruction. Names are CP932 byte strings.
+// destruction. Names are byte strings in the process's code page.
 struct TestDir {
     std::string path; // no trailing backslash
     explicit TestDir(const std::string &name);

@@ -508,6 +508,22 @@ TEST_F(Program, NamesInAnyScriptAreCopiedAndRemembered) {
     EXPECT_EQ(0u, prompt.find(wdest + L"\u306B")) << prompt.size(); // "に": the prompt goes on
 }
 
+// Under code page 932 a destination whose name it cannot hold is refused by
+// name when chosen: its ANSI path would name another folder.
+TEST_F(Program, ForeignDestinationIsRefusedUnderCodePage932) {
+    std::wstring wdest = toWide(dir.path) + L"\\d\u00E9st\U0001F600";
+    CreateDirectoryW(wdest.c_str(), NULL);
+    std::string a = dir.file("a.txt");
+    touchFolders(dir.path);
+    Process p;
+    p.name = "porterly-cp932.exe";
+    ASSERT_TRUE(p.start(a));
+    std::wstring text = chooseAndAnswer(p, &wdest, IDOK);
+    EXPECT_EQ(0u, p.wait());
+    EXPECT_NE(std::wstring::npos, text.find(L"\r\n\r\n" + wdest)) << text.size();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes(wdest + L"\\a.txt"));
+}
+
 // A deep Japanese folder (120 kanji, 360 bytes in UTF-8) stays choosable and
 // storable: the destination and the history take it whole.
 TEST_F(Program, DeepJapaneseFolderIsChosenAndStored) {

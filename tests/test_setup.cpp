@@ -333,14 +333,16 @@ DWORD runSetupWide(const std::wstring &exe, const std::wstring &tail) {
 // points there exactly, and the uninstall knows it for its own. (Wine keeps
 // the target path in the writer's ANSI code page only, so this process, in
 // code page 932, reads it changed; the icon and working folder are stored
-// wide: docs/wine-notes.md.)
+// wide: docs/wine-notes.md.) Under code page 932 the same folder is refused.
 TEST_F(SetupTest, InstallsFromAFolderOfAnyName) {
     const std::wstring folder = L"C:\\\u30C4\u30FC\u30EB\u301C\u00E9";
     removeTree(folder);
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
-    for (const char *name : {"porterly.exe", "porterly-setup.exe"})
+    for (const char *name : {"porterly.exe", "porterly-setup.exe", "porterly-setup-cp932.exe"})
         ASSERT_TRUE(CopyFileW(toWide(besideTests(name)).c_str(),
                               (folder + L"\\" + toWide(name)).c_str(), FALSE));
+    EXPECT_EQ(1u, runSetupWide(folder + L"\\porterly-setup-cp932.exe", L"/install /quiet"));
+    EXPECT_FALSE(exists(link));
     std::wstring setupExe = folder + L"\\porterly-setup.exe";
     EXPECT_EQ(0u, runSetupWide(setupExe, L"/install /quiet"));
     IShellLinkW *pLink = NULL;

@@ -1,8 +1,8 @@
 // Module tests in a process whose code page is UTF-8, as porterly.exe runs on
 // Windows 10 version 1903 and later: unlike the other test programs this one
 // links the manifest with the UTF-8 element, and its literals stay UTF-8. The
-// texts, the representability check, the splitter, drops, the history and the
-// read-only clearing over names in several scripts.
+// texts, the representability check, the splitter, drops and the history
+// over names in several scripts.
 #include <gtest/gtest.h>
 #include "harness.h"
 #include "dropfiles.h"
@@ -148,23 +148,6 @@ TEST(Utf8, HistoryKeepsEveryScriptWhole) {
     freeStr(&dest);
     RegCloseKey(hKey);
     RegCloseKey(s.hKey);
-}
-
-// Inside a transferred folder, names longer in UTF-8 than a find record holds
-// (100 kanji: 300 bytes) are cleared too.
-TEST(Utf8, ReadOnlyClearingReachesLongNames) {
-    TestDir dir("utf8_readonly");
-    std::string dest = dir.folder("dést😀");
-    dir.folder("dést😀\\Ωmega dir");
-    std::string files[] = {dir.file("dést😀\\Ωmega dir\\" + utf8(repeat(L"表", 100)) + ".txt"),
-                           dir.file("dést😀\\Ωmega dir\\é.txt")};
-    for (const std::string &file : files) {
-        SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
-        ASSERT_EQ(1u, GetFileAttributesA(file.c_str()) & 0x80000001u) << file;
-    }
-    ChangeFileAttr(dest.c_str(), "C:\\src\\Ωmega dir\0");
-    for (const std::string &file : files)
-        EXPECT_EQ(0u, GetFileAttributesA(file.c_str()) & 0x80000001u) << file; // found, writable
 }
 
 } // namespace
