@@ -3,12 +3,14 @@
 // read-only clearing) against the bare platform cost of the same work, both
 // measured in this one run, and prints a Markdown table of the figures and
 // their ratios. scripts/bench.sh builds and runs it under wine64.
-//   porterly-bench.exe [--quick] [chooser|splitter|drop|dialog|readonly|calls]...
+//   porterly-bench.exe [--quick] [chooser|splitter|drop|server|dialog|readonly|calls]...
 // Like the tests, it compiles the driver module itself to reach its private
 // functions (the dialog procedure, the read-only clearing) and takes the
 // splitter and the chooser from the archive.
 #include "harness.h"
 #include "../src/porty4.cpp"
+#include "dropclass.h"
+#include "dropreg.h"
 #include <algorithm>
 #include <stdarg.h>
 #include <stdio.h>
@@ -426,6 +428,81 @@ static void dropFigures(const std::string &item) {
     freeStr(&strFiles);
 }
 
+// ---------------------------------------------------------------- 3b. drops on the server
+
+// From Drop on the drop-target server (started by COM beforehand, untimed)
+// until its chooser is visible; the chooser is then closed and the server
+// waited for, untimed.
+static double dropToChooser(const std::string &block) {
+    static const CLSID clsid = PORTERLY_DROP_CLSID_INIT;
+    IDropTarget *pTarget = NULL;
+    if (FAILED(
+            CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IDropTarget, (void **)&pTarget)))
+        fail("the drop-target server did not start");
+    DWORD pid = programPid();
+    OneFormat *pData = new OneFormat(CF_HDROP, block);
+    POINTL pt = {0, 0};
+    DWORD dwEffect = DROPEFFECT_COPY;
+    pTarget->DragEnter(pData, MK_LBUTTON, pt, &dwEffect);
+    double t0 = now();
+    pTarget->Drop(pData, 0, pt, &dwEffect);
+    FindArgs args = {pid, APP_TITLE, NULL};
+    while (EnumWindows(findBrowser, (LPARAM)&args), args.found == NULL) {
+        if (now() - t0 > 60000)
+            fail("no chooser from the drop-target server");
+        Sleep(2);
+    }
+    double t = now() - t0;
+    PostMessageA(args.found, WM_CLOSE, 0, 0);
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (hProcess != NULL) {
+        WaitForSingleObject(hProcess, 10000);
+        CloseHandle(hProcess);
+    }
+    pData->Release();
+    pTarget->Release();
+    return t;
+}
+
+static void serverFigures(const std::string &item) {
+    CoInitialize(NULL);
+    std::string exe = programPath();
+    // Where Wine's COM reads classes (the machine's), removed again after.
+    if (!registerDropTarget(HKEY_LOCAL_MACHINE, exe.c_str()))
+        fail("cannot register the drop-target class");
+    RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+    std::vector<std::string> names;
+    for (int i = 1; i <= 30000; i++)
+        names.push_back(format("%s\\sent\\from a folder\\file-%05d.txt", szRoot, i));
+    double median5000 = 0;
+    for (int n : {5000, 30000}) {
+        fprintf(stderr, "bench: drop of %d items on the server\n", n);
+        HGLOBAL h = dropBlock(names, n, true);
+        std::string block((const char *)GlobalLock(h), GlobalSize(h));
+        GlobalUnlock(h);
+        GlobalFree(h);
+        std::vector<Series> s = rounds({[&] { return dropToChooser(block); },
+                                        [&] { return startToBrowser(exe, item, APP_TITLE); }});
+        addRow(format("Drop of %s items (wide) on the drop-target server until the chooser is "
+                      "visible",
+                      thousands((unsigned)n).c_str()),
+               s[0], "the chooser's start from a one-item command line", s[1]);
+        if (n == 5000) {
+            median5000 = s[0].median();
+            targets.push_back(format("Drop of 5,000 items on the server until the chooser is "
+                                     "visible: at most 1 s; measured %s ms (median): %s",
+                                     ms(median5000).c_str(), verdict(median5000 <= 1000).c_str()));
+        } else {
+            double growth = s[0].median() / median5000;
+            targets.push_back(format("The server's drop grows at most linearly: 30,000 items "
+                                     "take %.1f times as long as 5,000 (6 would be linear): %s",
+                                     growth, verdict(growth <= 6).c_str()));
+        }
+    }
+    unregisterDropTarget(HKEY_LOCAL_MACHINE, exe.c_str());
+    CoUninitialize();
+}
+
 // ---------------------------------------------------------------- 4. the long confirmation
 
 // The baseline's procedure: template 106 with only the prebuilt text set into
@@ -718,6 +795,8 @@ int main(int argc, char **argv) {
         splitterFigures(plain, blank, blank2, blank4);
     if (wanted("drop"))
         dropFigures(plain[0]);
+    if (wanted("server"))
+        serverFigures(plain[0]);
     if (wanted("dialog"))
         dialogFigures();
     if (wanted("readonly"))

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds both presets (win32 must stay warning-free even though it cannot run
 # here) and runs the whole suite under wine64 and Xvfb, code page 932, then
-# fuzzes the splitter for 20 s on the Linux host (not for a subset: with ctest
-# arguments only the chosen tests run).
+# fuzzes the splitter for 20 s and the drop readers for 10 s on the Linux host
+# (not for a subset: with ctest arguments only the chosen tests run).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$here/setup.sh"

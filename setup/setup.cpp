@@ -1,6 +1,7 @@
 // porterly-setup.exe: puts Porterly into the current user's Send To menu (a
-// shortcut Porterly.lnk to the porterly.exe beside this program) and takes it
-// out again, optionally with the saved settings and history. Without
+// shortcut Porterly.lnk to the porterly.exe beside this program, and the drop
+// target through which the shell hands over selections of any size) and takes
+// it out again, optionally with the saved settings and history. Without
 // arguments it asks in a small dialog; /install, /uninstall [/purge] and
 // /quiet serve scripts. Exit status: 0 done, 1 failed, 2 bad arguments.
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
+#include "dropreg.h"
 #include "setupres.h"
 #include "version.h"
 
@@ -195,6 +197,10 @@ static void install(Outcome *pOut) {
         setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_LINK_FAILED, szLink);
         return;
     }
+    if (!registerDropTarget(HKEY_CURRENT_USER, szProgram)) {
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_DROP_FAILED, szProgram);
+        return;
+    }
     setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION,
                state == SHORTCUT_OURS ? IDS_SETUP_UPDATED : IDS_SETUP_ADDED, szProgram);
 }
@@ -257,6 +263,13 @@ static void uninstall(BOOL bPurge, Outcome *pOut) {
                 setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_DELETE_FAILED, szLink);
             break;
         }
+    }
+    // Another copy's registration stays, as its shortcut does.
+    char szProgram[PATH_BYTES];
+    if (getProgramPath(szProgram) == 0 && !unregisterDropTarget(HKEY_CURRENT_USER, szProgram)) {
+        pOut->nStatus = EXIT_FAILED;
+        pOut->uIcon = MB_ICONERROR;
+        appendOutcome(pOut, IDS_SETUP_DROP_LEFT);
     }
     if (bPurge)
         purgeSettings(pOut);

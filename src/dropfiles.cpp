@@ -1,6 +1,8 @@
 // Reading a drop block into the source list. The block is read in one walk
 // (DragQueryFileA walks it from its start for every index, which made large
 // drops quadratic), checked against its size, and taken whole or not at all.
+// Also the check of the shell's ID-list array, whose offsets come from another
+// process and are trusted only once each list is found inside the block.
 #include "dropfiles.h"
 #include <shlobj.h>
 #include <mbctype.h>
@@ -21,7 +23,8 @@ static int readDropNames(const BYTE *pBlock, SIZE_T cbBlock, DropName *pNames) {
     if (cbBlock < sizeof(DROPFILES))
         return -1;
     const DROPFILES *pdf = (const DROPFILES *)pBlock;
-    if (pdf->pFiles > cbBlock)
+    // Wide names start on a character boundary in any block the shell builds.
+    if (pdf->pFiles > cbBlock || (pdf->fWide && pdf->pFiles % sizeof(WCHAR) != 0))
         return -1;
     int n = 0;
     if (pdf->fWide) {
@@ -159,4 +162,38 @@ DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHA
     }
     free(pNames);
     return result;
+}
+
+// Whether an ID list starting at offset ends inside the block: each item ID
+// holds its own size (at least the two bytes of the size), the last is zero.
+static bool isIdListInside(const BYTE *pBlock, SIZE_T cbBlock, SIZE_T offset) {
+    while (offset <= cbBlock && cbBlock - offset >= sizeof(USHORT)) {
+        USHORT cb;
+        memcpy(&cb, pBlock + offset, sizeof(cb)); // offsets need not be aligned
+        if (cb == 0)
+            return true;
+        if (cb < sizeof(USHORT))
+            return false;
+        offset += cb;
+    }
+    return false;
+}
+
+int checkIdListArray(const BYTE *pBlock, SIZE_T cbBlock) {
+    if (cbBlock < sizeof(UINT))
+        return -1;
+    UINT cidl;
+    memcpy(&cidl, pBlock, sizeof(cidl));
+    // The count, then the folder's offset and one per item.
+    if ((cbBlock - sizeof(UINT)) / sizeof(UINT) < (unsigned long long)cidl + 1)
+        return -1;
+    if (cidl > 0x7FFFFFFF)
+        return -1;
+    for (UINT i = 0; i <= cidl; i++) {
+        UINT offset;
+        memcpy(&offset, pBlock + sizeof(UINT) * (i + 1), sizeof(offset));
+        if (!isIdListInside(pBlock, cbBlock, offset))
+            return -1;
+    }
+    return (int)cidl;
 }

@@ -1,5 +1,6 @@
-// Reading a drop block (DROPFILES, as the shell hands it with CF_HDROP) into
-// the source list: the chooser's drop target uses it.
+// Reading the blocks a drop hands over: DROPFILES (CF_HDROP) into the source
+// list, for the chooser's drop target and the drop-target server, and the
+// shell's ID-list array (CFSTR_SHELLIDLIST), checked before the server reads it.
 #pragma once
 #include "portystr.h"
 
@@ -14,3 +15,8 @@ enum DropResult { DROP_ADDED, DROP_MALFORMED, DROP_NO_ROOM, DROP_FOREIGN, DROP_B
 // DROP_FOREIGN, *ppszForeign lists the wide names that the ANSI code page
 // cannot hold, one per line (the caller frees it).
 DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHAR **ppszForeign);
+
+// Checks a shell ID-list array (CIDA) of cbBlock bytes: the folder's list and
+// every item's lie whole inside the block, each a chain of item IDs ended by a
+// zero size. Returns the number of items, or -1 for a block that is not one.
+int checkIdListArray(const BYTE *pBlock, SIZE_T cbBlock);

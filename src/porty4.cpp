@@ -5,6 +5,7 @@
 // and the read-only clearing that runs after a successful transfer.
 #include "porty4.h"
 #include "portygui.h"
+#include "dropserver.h"
 #include "resource.h"
 #include <mbstring.h>
 #include <shlobj.h>
@@ -751,16 +752,50 @@ static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *ps
     }
 }
 
+void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign) {
+    Str strDest = {};
+    Settings settings = {};
+    if (pszForeign != NULL) {
+        showUnrepresentable(NULL, pszForeign, FALSE);
+    } else if (nItems == PARSE_NO_MEMORY) {
+        showStringError(NULL);
+    } else if (nItems == DRIVER_NO_FILES) {
+        showMessage(loadText(IDS_NO_FILES), MB_ICONERROR);
+    } else if (nItems < 0) {
+        showArgError(NULL);
+    } else if (!fitsOrShow(NULL, pstrFiles, 0)) {
+        // nothing is cut to fit: the run ends naming the paths
+    } else if (readReg(&settings) == ERROR_SUCCESS) {
+        settings.hInstance = hInstance;
+        settings.pstrFiles = pstrFiles;
+        if (resize(&strDest, PATH_BYTES) != NULL)
+            runMainLoop(&settings, pstrFiles, nItems, &strDest);
+        else
+            showStringError(NULL);
+        RegCloseKey(settings.hKey);
+    }
+    freeStr(&strDest);
+}
+
+// COM starts a local server with this switch in either spelling, alone.
+static bool isEmbedding(const char *pszTail) {
+    if ((pszTail[0] != '-' && pszTail[0] != '/') || _strnicmp(pszTail + 1, "Embedding", 9) != 0)
+        return false;
+    for (pszTail += 10; *pszTail == ' ' || *pszTail == '\t';)
+        pszTail++;
+    return *pszTail == '\0';
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     Str strCmdLine = {};
     Str strFiles = {};
-    Str strDest = {};
-    Settings settings = {};
 
     HMODULE hKernel = LoadLibraryA("kernel32.dll");
     if (hKernel != NULL)
         ptrGetLongPathName =
             (GetLongPathNameProc)(void *)GetProcAddress(hKernel, "GetLongPathNameA");
+    if (isEmbedding(lpCmdLine))
+        return runDropServer(hInstance);
     assignStr(&strCmdLine, lpCmdLine);
     if (resize(&strFiles, BYTES_PER_ITEM * (unsigned int)count_sp(lpCmdLine)) == NULL)
         return 1;
@@ -775,28 +810,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         nItems = parse(&strFiles, &strCmdLine);
         SetCursor(hOld);
     }
-    if (pszForeign != NULL) {
-        showUnrepresentable(NULL, pszForeign, FALSE);
-        free(pszForeign);
-    } else if (nItems == PARSE_NO_MEMORY) {
-        showStringError(NULL);
-    } else if (nItems < 0) {
-        showArgError(NULL);
-    } else if (!fitsOrShow(NULL, &strFiles, 0)) {
-        // nothing is cut to fit: the run ends naming the paths
-    } else if (readReg(&settings) != ERROR_SUCCESS) {
-        settings.hKey = NULL;
-    } else {
-        settings.hInstance = hInstance;
-        settings.pstrFiles = &strFiles;
-        if (resize(&strDest, PATH_BYTES) != NULL)
-            runMainLoop(&settings, &strFiles, nItems, &strDest);
-        else
-            showStringError(NULL);
-        RegCloseKey(settings.hKey);
-        settings.hKey = NULL;
-    }
-    freeStr(&strDest);
+    runDriver(hInstance, &strFiles, nItems, pszForeign);
+    free(pszForeign);
     freeStr(&strCmdLine);
     freeStr(&strFiles);
     if (hKernel != NULL)

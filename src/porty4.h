@@ -36,6 +36,15 @@ LONG readReg(Settings *pSettings);
 LONG saveOption(Settings *pSettings);
 LONG reloadOption(Settings *pSettings);
 
+// The driver once the sources are known: the chooser, the confirmation, the
+// transfer, the history and the post-actions, as every route into the program
+// runs them. nItems counts the items of the list (one per line), or is an
+// error of the splitter or a drop; pszForeign, when not null, names the items
+// the code page cannot hold, and the run ends with them.
+void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
+// A selection that named nothing (a drop of no items).
+#define DRIVER_NO_FILES (-5)
+
 // A text of the string table (resource.h, IDS_*) in the process's code page;
 // "" when it cannot be had. Kept for the run: never freed.
 const char *loadText(UINT uId);

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <tlhelp32.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -584,3 +585,65 @@ static int startWatchdog() {
 }
 
 static const int watchdogSeconds = startWatchdog();
+
+DWORD programPid() {
+    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 pe = {};
+    pe.dwSize = sizeof(pe);
+    DWORD pid = 0;
+    for (BOOL b = Process32First(hSnap, &pe); b && pid == 0; b = Process32Next(hSnap, &pe)) {
+        if (lstrcmpiA(pe.szExeFile, "porterly.exe") == 0)
+            pid = pe.th32ProcessID;
+    }
+    CloseHandle(hSnap);
+    return pid;
+}
+
+STDMETHODIMP OneFormat::QueryInterface(REFIID riid, void **ppv) {
+    *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : NULL;
+    return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
+}
+STDMETHODIMP_(ULONG) OneFormat::AddRef() {
+    return InterlockedIncrement(&refs);
+}
+STDMETHODIMP_(ULONG) OneFormat::Release() {
+    LONG n = InterlockedDecrement(&refs);
+    if (n == 0)
+        delete this;
+    return n;
+}
+STDMETHODIMP OneFormat::GetData(FORMATETC *pFmt, STGMEDIUM *pMedium) {
+    if (QueryGetData(pFmt) != S_OK)
+        return DV_E_FORMATETC;
+    HGLOBAL h = GlobalAlloc(GHND, bytes.size());
+    memcpy(GlobalLock(h), bytes.data(), bytes.size());
+    GlobalUnlock(h);
+    *pMedium = {};
+    pMedium->tymed = TYMED_HGLOBAL;
+    pMedium->hGlobal = h;
+    return S_OK;
+}
+STDMETHODIMP OneFormat::QueryGetData(FORMATETC *pFmt) {
+    return pFmt->cfFormat == cf && (pFmt->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+}
+STDMETHODIMP OneFormat::GetDataHere(FORMATETC *, STGMEDIUM *) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP OneFormat::GetCanonicalFormatEtc(FORMATETC *, FORMATETC *) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP OneFormat::SetData(FORMATETC *, STGMEDIUM *, BOOL) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP OneFormat::EnumFormatEtc(DWORD, IEnumFORMATETC **) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP OneFormat::DAdvise(FORMATETC *, DWORD, IAdviseSink *, DWORD *) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP OneFormat::DUnadvise(DWORD) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP OneFormat::EnumDAdvise(IEnumSTATDATA **) {
+    return E_NOTIMPL;
+}

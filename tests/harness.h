@@ -3,6 +3,7 @@
 // its windows (chooser, message boxes, dialogs) from a second thread.
 #pragma once
 #include <windows.h>
+#include <ole2.h>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -109,6 +110,31 @@ struct Process {
     bool startWide(const std::wstring &tail); // the same with a wide command line
     DWORD wait(DWORD timeoutMs = 30000);      // exit code, or STILL_ACTIVE on time-out
     ~Process();
+};
+
+// The id of a running porterly.exe started otherwise (as COM starts a server),
+// or 0.
+DWORD programPid();
+
+// A data object offering one HGLOBAL format with the given bytes, as a drop
+// source hands it over (created with one reference).
+struct OneFormat final : IDataObject {
+    LONG refs = 1;
+    CLIPFORMAT cf;
+    std::string bytes;
+    OneFormat(CLIPFORMAT cfFormat, const std::string &data) : cf(cfFormat), bytes(data) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetData(FORMATETC *pFmt, STGMEDIUM *pMedium) override;
+    STDMETHODIMP QueryGetData(FORMATETC *pFmt) override;
+    STDMETHODIMP GetDataHere(FORMATETC *, STGMEDIUM *) override;
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC *, FORMATETC *) override;
+    STDMETHODIMP SetData(FORMATETC *, STGMEDIUM *, BOOL) override;
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC **) override;
+    STDMETHODIMP DAdvise(FORMATETC *, DWORD, IAdviseSink *, DWORD *) override;
+    STDMETHODIMP DUnadvise(DWORD) override;
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA **) override;
 };
 
 // A window's text read as wide characters (also across processes).

@@ -6,11 +6,32 @@
 #include <shlobj.h>
 #include "harness.h"
 #include "../setup/setupres.h"
+#include "dropclass.h"
 
 namespace {
 
 const char szMakerKey[] = "software\\orvane.kelmit";
 const char szSettingsKey[] = "software\\orvane.kelmit\\porterly";
+const char szAppPathKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\porterly.exe";
+const char szClassKey[] = "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT;
+const char szServerKey[] = "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT "\\LocalServer32";
+
+// A string value under HKCU, or "<none>".
+std::string regString(const char *key, const char *name) {
+    char buf[MAX_PATH + 8];
+    DWORD cb = sizeof(buf);
+    if (RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, NULL, buf, &cb) != 0)
+        return "<none>";
+    return buf;
+}
+
+void setString(const char *key, const char *name, const std::string &data) {
+    HKEY h;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_WRITE, NULL, &h, NULL));
+    RegSetValueExA(h, name, 0, REG_SZ, (const BYTE *)data.c_str(), (DWORD)data.size() + 1);
+    RegCloseKey(h);
+}
 
 std::string besideTests(const char *name) {
     std::string path = programPath();
@@ -146,6 +167,8 @@ struct SetupTest : ::testing::Test {
 
     void TearDown() override {
         DeleteFileA(link.c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, szAppPathKey);
+        RegDeleteTreeA(HKEY_CURRENT_USER, szClassKey);
         if (hadLink) {
             HANDLE f = CreateFileA(link.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
             DWORD written = 0;
@@ -184,8 +207,16 @@ TEST_F(SetupTest, InstallsUpdatesAndRemovesTheShortcut) {
     ASSERT_TRUE(readLink(link, &read));
     EXPECT_EQ(0, lstrcmpiA(programPath().c_str(), read.target.c_str())) << read.target;
 
+    // The drop target that takes selections of any size.
+    EXPECT_EQ(0, lstrcmpiA(programPath().c_str(), regString(szAppPathKey, NULL).c_str()));
+    EXPECT_EQ(PORTERLY_DROP_CLSID_TEXT, regString(szAppPathKey, "DropTarget"));
+    EXPECT_EQ(
+        0, lstrcmpiA(("\"" + programPath() + "\"").c_str(), regString(szServerKey, NULL).c_str()));
+
     EXPECT_EQ(0u, setup("/uninstall /quiet"));
     EXPECT_FALSE(exists(link));
+    EXPECT_FALSE(keyExists(szAppPathKey));
+    EXPECT_FALSE(keyExists(szClassKey));
     EXPECT_EQ(0u, setup("/uninstall /quiet")); // nothing left to remove is no failure
 }
 
@@ -234,6 +265,15 @@ TEST_F(SetupTest, LeavesAForeignShortcutAlone) {
     EXPECT_EQ(before, readFile(link));
     EXPECT_NE(0u, setup("/install /quiet"));
     EXPECT_EQ(before, readFile(link));
+
+    // Another copy's drop target stays too.
+    setString(szAppPathKey, NULL, "C:\\other\\porterly.exe");
+    setString(szAppPathKey, "DropTarget", PORTERLY_DROP_CLSID_TEXT);
+    setString(szServerKey, NULL, "\"C:\\other\\porterly.exe\"");
+    EXPECT_EQ(0u, setup("/uninstall /quiet"));
+    EXPECT_EQ("C:\\other\\porterly.exe", regString(szAppPathKey, NULL));
+    EXPECT_EQ(PORTERLY_DROP_CLSID_TEXT, regString(szAppPathKey, "DropTarget"));
+    EXPECT_EQ("\"C:\\other\\porterly.exe\"", regString(szServerKey, NULL));
 }
 
 TEST_F(SetupTest, RefusesWithoutProgramOrWithBadArguments) {

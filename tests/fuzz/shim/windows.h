@@ -1,8 +1,11 @@
-// Host stand-in for <windows.h>: only the types and calls of portystr.*, so
-// that the fuzzer builds the splitter unchanged on Linux. The calls are
+// Host stand-in for <windows.h>: only the types and calls of portystr.* and
+// dropfiles.*, so that the fuzzers build the splitter and the drop readers
+// unchanged on Linux. The calls are
 // answered by the in-memory drive of ../fakefs.cpp with Windows semantics.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <strings.h>
 
 typedef uint32_t DWORD;
@@ -12,6 +15,11 @@ typedef void *HANDLE;
 typedef const char *LPCSTR;
 typedef char *LPSTR;
 typedef uint16_t WCHAR;
+typedef unsigned char BYTE;
+typedef uint16_t USHORT;
+typedef unsigned int UINT;
+typedef int32_t LONG;
+typedef size_t SIZE_T;
 
 #define WINAPI
 #define FALSE                    0
@@ -86,6 +94,17 @@ static inline int MultiByteToWideChar(unsigned, DWORD, const char *psz, int cb, 
     for (int i = 0; i < cb && pOut != nullptr && i < cchOut; i++)
         pOut[i] = (unsigned char)psz[i];
     return pOut != nullptr && cb > cchOut ? 0 : cb;
+}
+
+// The runtime's wide duplicate, for a literal (wchar_t is wider here).
+static inline WCHAR *_wcsdup(const wchar_t *psz) {
+    size_t n = 0;
+    while (psz[n] != 0)
+        n++;
+    WCHAR *p = (WCHAR *)malloc((n + 1) * sizeof(WCHAR));
+    for (size_t i = 0; p != NULL && i <= n; i++)
+        p[i] = (WCHAR)psz[i];
+    return p;
 }
 
 // The runtime's <string.h> has it on Windows; glibc calls it strncasecmp.
