@@ -39,6 +39,8 @@
 #define IDS_TOO_LONG          3014
 #define IDS_CLEARING          3015
 #define IDS_CLEAR_CANCELLED   3016
+#define IDS_UNREPRESENTABLE_UTF8      3017 // the two above as UTF-8 refuses them
+#define IDS_UNREPRESENTABLE_DROP_UTF8 3018
 #define IDS_OPTION_FIRST      3020 // eight captions, 3020-3027
 #define IDS_APPLY             3028
 #define IDS_REVERT            3029

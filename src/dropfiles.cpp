@@ -102,7 +102,7 @@ static bool isOddName(const DropName *pName, BOOL bWide) {
         }
         nComponent++;
         nDots += ch == '.';
-        if (!bWide && _ismbblead(ch) && i + 1 < pName->cch) {
+        if (!bWide && ch >= 0x80 && _ismbblead(ch) && i + 1 < pName->cch) {
             i++;
             nComponent++;
         }

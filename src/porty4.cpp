@@ -446,12 +446,19 @@ static void noteExisting(Str *pstrExisted, const char *pszDest, const char *pszL
 
 // ---------------------------------------------------------------- names the code page cannot hold
 
+// The refusal names the code page in force: in UTF-8 only an unpaired
+// surrogate (which NTFS allows) is refused.
+static UINT unrepresentableTextId(BOOL bDropped) {
+    if (GetACP() == CP_UTF8)
+        return bDropped ? IDS_UNREPRESENTABLE_DROP_UTF8 : IDS_UNREPRESENTABLE_UTF8;
+    return bDropped ? IDS_UNREPRESENTABLE_DROP : IDS_UNREPRESENTABLE;
+}
+
 void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
     // The table's text in place: counted, not NUL-terminated.
     const WCHAR *pIntro = NULL;
     int cchIntro =
-        LoadStringW(GetModuleHandleA(NULL),
-                    bDropped ? IDS_UNREPRESENTABLE_DROP : IDS_UNREPRESENTABLE, (LPWSTR)&pIntro, 0);
+        LoadStringW(GetModuleHandleA(NULL), unrepresentableTextId(bDropped), (LPWSTR)&pIntro, 0);
     if (cchIntro < 0 || pIntro == NULL)
         cchIntro = 0;
     size_t cchNames = wcslen(pszNames);

@@ -139,6 +139,9 @@ bool toAnsi(const WCHAR *pszText, char *pszOut, int cbOut) {
 }
 
 bool fitsFileOperation(const char *pszPath) {
+    // Every UTF-16 unit takes at least one byte: a short path needs no count.
+    if (strlen(pszPath) < MAX_PATH)
+        return true;
     int cch = MultiByteToWideChar(CP_ACP, 0, pszPath, -1, NULL, 0);
     return cch > 0 && cch <= MAX_PATH;
 }

@@ -30,6 +30,7 @@ TEST(Utf8, TextsComeInTheProcesssCodePage) {
     EXPECT_STREQ("%sに次のファイル・フォルダをコピーします。よろしいですか\r\n\r\n%s",
                  loadText(IDS_COPY_PROMPT));
     EXPECT_STREQ("フォルダ名に :/\"|<>\\の文字を含むことはできません。", loadText(IDS_FORBIDDEN));
+    EXPECT_NE(nullptr, strstr(loadText(unrepresentableTextId(TRUE)), "(UTF-8)"));
 }
 
 // Only an unpaired surrogate is refused; the file operation takes 259 units
