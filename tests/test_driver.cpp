@@ -545,9 +545,9 @@ TEST_F(Program, DeepJapaneseFolderIsChosenAndStored) {
     EXPECT_TRUE(storedWide(L"tstrPath000") == deep);
 }
 
-// New and Rename in the program's chooser take names in any script. New comes
-// first: after Rename, Wine selects nothing more below the renamed folder's
-// parent (docs/wine-notes.md).
+// New and Rename in the program's chooser take names in any script. Each
+// button gets a chooser of its own: once a folder's content changed, Wine's
+// browser now and then selects nothing more beside it (docs/wine-notes.md).
 TEST_F(Program, NewAndRenameTakeNamesInAnyScript) {
     std::wstring wdir = toWide(dir.path);
     std::wstring parent = wdir + L"\\\uD55C\uAE00 \uD3F4\uB354", old = wdir + L"\\ren \u00E9";
@@ -564,12 +564,12 @@ TEST_F(Program, NewAndRenameTakeNamesInAnyScript) {
          parent + L"\\\u65B0 \U0001F600\u301C\u00E9"},
         {old, "改名(&R)", L"\uD45C\u301C\U0001F600", wdir + L"\\\uD45C\u301C\U0001F600"},
     };
-    Process p;
-    ASSERT_TRUE(p.start(a));
-    DWORD pid = p.pi.dwProcessId;
-    HWND hChooser = waitChooser(pid);
-    ASSERT_NE(nullptr, hChooser);
     for (const auto &row : rows) {
+        Process p;
+        ASSERT_TRUE(p.start(a));
+        DWORD pid = p.pi.dwProcessId;
+        HWND hChooser = waitChooser(pid);
+        ASSERT_NE(nullptr, hChooser);
         ASSERT_TRUE(selectFolder(hChooser, row.folder)) << row.button;
         PostMessageA(childButton(hChooser, row.button), BM_CLICK, 0, 0);
         HWND hDlg = waitFor([&] { return findDialogWithEdit("フォルダ名の指定", pid); });
@@ -579,10 +579,10 @@ TEST_F(Program, NewAndRenameTakeNamesInAnyScript) {
         clickId(hDlg, IDOK);
         EXPECT_TRUE(waitGone(hDlg)) << row.button;
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes(row.made)) << row.button;
+        PostMessageA(chooserCancel(hChooser), BM_CLICK, 0, 0);
+        EXPECT_EQ(0u, p.wait());
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes(old));
-    PostMessageA(chooserCancel(hChooser), BM_CLICK, 0, 0);
-    EXPECT_EQ(0u, p.wait());
 }
 
 } // namespace
