@@ -494,7 +494,7 @@ static bool mayBeListed(const Listing *p, const char *pszPath) {
     return false;
 }
 
-// The attribute query, and FindFirstFileA where the query is refused but a
+// The attribute query, and a search where the query is refused but a
 // search may still see the entry: a file held open without sharing, or one
 // the folder grants no read right to.
 static bool attributesFound(const char *pszPath) {
@@ -503,8 +503,8 @@ static bool attributesFound(const char *pszPath) {
     DWORD dwError = GetLastError();
     if (dwError != ERROR_SHARING_VIOLATION && dwError != ERROR_ACCESS_DENIED)
         return false;
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(pszPath, &fd);
+    FoundEntry entry;
+    HANDLE hFind = findFirstEntry(pszPath, &entry);
     if (hFind == INVALID_HANDLE_VALUE)
         return false;
     FindClose(hFind);

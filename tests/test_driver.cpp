@@ -508,41 +508,41 @@ TEST_F(Program, NamesInAnyScriptAreCopiedAndRemembered) {
     EXPECT_EQ(0u, prompt.find(wdest + L"\u306B")) << prompt.size(); // "に": the prompt goes on
 }
 
-// Under code page 932 a destination whose name it cannot hold is refused by
-// name when chosen: its ANSI path would name another folder.
-TEST_F(Program, ForeignDestinationIsRefusedUnderCodePage932) {
-    std::wstring wdest = toWide(dir.path) + L"\\d\u00E9st\U0001F600";
-    CreateDirectoryW(wdest.c_str(), NULL);
-    std::string a = dir.file("a.txt");
-    touchFolders(dir.path);
-    Process p;
-    p.name = "porterly-cp932.exe";
-    ASSERT_TRUE(p.start(a));
-    std::wstring text = chooseAndAnswer(p, &wdest, IDOK);
-    EXPECT_EQ(0u, p.wait());
-    EXPECT_NE(std::wstring::npos, text.find(L"\r\n\r\n" + wdest)) << text.size();
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes(wdest + L"\\a.txt"));
-}
-
-// A deep Japanese folder (120 kanji, 360 bytes in UTF-8) stays choosable and
-// storable: the destination and the history take it whole.
-TEST_F(Program, DeepJapaneseFolderIsChosenAndStored) {
+// A destination is taken whole when the code page holds its name: a deep
+// Japanese folder (120 kanji, 360 bytes in UTF-8) is chosen, copied into and
+// stored. Under code page 932 one whose name it cannot hold is refused by name
+// when chosen: its ANSI path would name another folder.
+TEST_F(Program, DestinationIsTakenWholeOrRefusedByName) {
     std::wstring deep = toWide(dir.path);
     for (int i = 0; i < 12; i++) {
         deep += L"\\" + std::wstring(10, L'\u8868');
         CreateDirectoryW(deep.c_str(), NULL);
     }
+    std::wstring foreign = toWide(dir.path) + L"\\d\u00E9st\U0001F600";
+    CreateDirectoryW(foreign.c_str(), NULL);
     std::string a = dir.file("a.txt");
     char deepAnsi[1024] = ""; // 表 is held by code page 932
     WideCharToMultiByte(CP_ACP, 0, deep.c_str(), -1, deepAnsi, sizeof(deepAnsi), NULL, NULL);
     touchFolders(deepAnsi);
-    Process p;
-    ASSERT_TRUE(p.start(a));
-    std::wstring prompt = chooseAndAnswer(p, &deep, IDYES);
-    EXPECT_EQ(0u, p.wait());
-    EXPECT_EQ(0u, prompt.find(deep + L"\u306B")) << prompt.size();
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes(deep + L"\\a.txt"));
-    EXPECT_TRUE(storedWide(L"tstrPath000") == deep);
+    const struct {
+        const char *program;
+        std::wstring dest;
+        bool bTaken;
+    } rows[] = {{"porterly.exe", deep, true}, {"porterly-cp932.exe", foreign, false}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.program);
+        Process p;
+        p.name = row.program;
+        ASSERT_TRUE(p.start(a));
+        std::wstring text = chooseAndAnswer(p, &row.dest, row.bTaken ? IDYES : IDOK);
+        EXPECT_EQ(0u, p.wait());
+        EXPECT_EQ(row.bTaken, text.find(row.dest + L"\u306B") == 0) << text.size();
+        EXPECT_EQ(row.bTaken, text.find(L"\r\n\r\n" + row.dest) == std::wstring::npos);
+        EXPECT_EQ(row.bTaken, attributes(row.dest + L"\\a.txt") != INVALID_FILE_ATTRIBUTES);
+        if (row.bTaken) {
+            EXPECT_TRUE(storedWide(L"tstrPath000") == row.dest);
+        }
+    }
 }
 
 // New and Rename in the program's chooser take names in any script. Each

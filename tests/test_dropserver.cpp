@@ -95,6 +95,13 @@ struct DropServer : ::testing::Test {
         ASSERT_EQ(S_OK, pTarget->Drop(pData, 0, pt, &dwEffect));
         EXPECT_EQ((DWORD)DROPEFFECT_NONE, dwEffect);
     }
+    // The server's chooser: the destination chosen and Copy pressed.
+    void chooseDest(DWORD pid) {
+        HWND hChooser = waitChooser(pid);
+        ASSERT_NE(nullptr, hChooser);
+        ASSERT_TRUE(selectFolder(hChooser, dest));
+        PostMessageA(chooserCopy(hChooser), BM_CLICK, 0, 0);
+    }
 };
 
 TEST_F(DropServer, TakesFiveThousandShellItems) {
@@ -121,10 +128,7 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
     drop(pData);
     pData->Release();
     DWORD pid = programPid();
-    HWND hChooser = waitChooser(pid);
-    ASSERT_NE(nullptr, hChooser);
-    ASSERT_TRUE(selectFolder(hChooser, dest));
-    PostMessageA(chooserCopy(hChooser), BM_CLICK, 0, 0);
+    ASSERT_NO_FATAL_FAILURE(chooseDest(pid));
     HWND hConfirm = waitFor([&] { return findDialogWithEdit("Porterly ver.4.63.00", pid); });
     ASSERT_NE(nullptr, hConfirm);
     HWND hEdit = FindWindowExA(hConfirm, NULL, "Edit", NULL);
@@ -160,10 +164,7 @@ TEST_F(DropServer, TakesTheShellIdListAlone) {
     drop(pData);
     pData->Release();
     DWORD pid = programPid();
-    HWND hChooser = waitChooser(pid);
-    ASSERT_NE(nullptr, hChooser);
-    ASSERT_TRUE(selectFolder(hChooser, dest));
-    PostMessageA(chooserCopy(hChooser), BM_CLICK, 0, 0);
+    ASSERT_NO_FATAL_FAILURE(chooseDest(pid));
     HWND hBox = waitMessageBox(pid);
     ASSERT_NE(nullptr, hBox);
     std::string text = messageBoxText(hBox);

@@ -313,12 +313,6 @@ TEST_F(SetupTest, PurgeKeepsWhatElseTheMakersKeyHolds) {
     EXPECT_FALSE(keyExists(szMakerKey));
 }
 
-std::string utf8(const std::wstring &text) {
-    char buf[1024] = "";
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buf, sizeof(buf), NULL, NULL);
-    return buf;
-}
-
 DWORD runSetupWide(const std::wstring &exe, const std::wstring &tail) {
     std::wstring line = L"\"" + exe + L"\" " + tail;
     STARTUPINFOW si = {};
@@ -360,8 +354,8 @@ TEST_F(SetupTest, InstallsFromAFolderOfAnyName) {
         pFile->Release();
     if (pLink)
         pLink->Release();
-    EXPECT_TRUE(folder + L"\\porterly.exe" == icon) << utf8(icon);
-    EXPECT_TRUE(folder == workDir) << utf8(workDir);
+    EXPECT_TRUE(folder + L"\\porterly.exe" == icon);
+    EXPECT_TRUE(folder == workDir);
     EXPECT_EQ(0u, runSetupWide(setupExe, L"/uninstall /quiet"));
     EXPECT_FALSE(exists(link));
     removeTree(folder);
