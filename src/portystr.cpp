@@ -377,10 +377,17 @@ static bool isPlainPath(const char *pszPath) {
 
 struct Listing {
     char *pszFolder; // the folder's text, its last backslash included; null: unused
-    char *pNames;    // each name: two bytes of length, then its shape (shapeOf)
+    // Each name: two bytes of length n, a byte 1 for a short name, then its
+    // shape (shapeOf) and the name as listed, n bytes each.
+    char *pNames;
     size_t cb;
-    size_t cbRoom; // the block's size
-    bool bKnown;   // false: the folder could not be listed; ask the platform
+    size_t cbRoom;       // the block's size
+    unsigned int *pHash; // by shape: a name's offset + 1, or 0; a power of two long
+    size_t cHash;
+    size_t cNames;
+    char *pszLong;   // the folder's long form, once asked for
+    bool bLongAsked; // the long form was asked for (pszLong null: none)
+    bool bKnown;     // false: the folder could not be listed; ask the platform
 };
 
 struct Listings {
@@ -388,11 +395,17 @@ struct Listings {
     int next;
 };
 
+static void freeListing(Listing *p) {
+    free(p->pszFolder);
+    free(p->pNames);
+    free(p->pHash);
+    free(p->pszLong);
+    *p = {};
+}
+
 static void freeListings(Listings *pl) {
-    for (Listing &l : pl->slots) {
-        free(l.pszFolder);
-        free(l.pNames);
-    }
+    for (Listing &l : pl->slots)
+        freeListing(&l);
 }
 
 // The length of the folder part of a path: up to its last backslash.
@@ -414,46 +427,87 @@ static Listing *findListing(Listings *pl, const char *pszPath) {
 // case, each double-byte character as two 0x81 bytes, other bytes as they
 // are. Names the file system takes for one have one shape (double-byte
 // characters are never told apart: it folds some, such as full-width
-// letters), so comparing shapes errs only towards asking the platform.
-static void shapeOf(const unsigned char *p, size_t n, unsigned char *pOut) {
+// letters), so comparing shapes errs only towards asking the platform. A
+// name holding another byte above 0x7F (UTF-8, or an accented letter of a
+// single-byte code page) may fold to another length or byte: false, and
+// such a name is always left to the platform.
+static bool shapeOf(const unsigned char *p, size_t n, unsigned char *pOut) {
+    bool bPlain = true;
     for (size_t i = 0; i < n; i++) {
         if (_ismbblead(p[i]) && i + 1 < n) {
             pOut[i] = pOut[i + 1] = 0x81;
             i++;
         } else {
+            bPlain = bPlain && p[i] < 0x80;
             pOut[i] = p[i] >= 'A' && p[i] <= 'Z' ? (unsigned char)(p[i] | 0x20) : p[i];
         }
     }
+    return bPlain;
 }
 
-// Adds a name's shape to the listing: two bytes of length, then the shape.
-static bool addName(Listing *pl, const char *pszName) {
+static unsigned int hashOf(const unsigned char *pShape, size_t n) {
+    unsigned int h = 2166136261u;
+    for (size_t i = 0; i < n; i++)
+        h = (h ^ pShape[i]) * 16777619u;
+    return h;
+}
+
+// Adds a name as a record (see Listing::pNames).
+static bool addName(Listing *pl, const char *pszName, bool bShort) {
     size_t n = strlen(pszName);
     char *p = pl->pNames;
-    if (pl->cb + n + 2 > pl->cbRoom) {
+    if (pl->cb + 2 * n + 3 > pl->cbRoom) {
         // Doubling: a folder of thousands of names is read in few copies.
-        p = (char *)realloc(p, pl->cbRoom * 2 + n + 2);
+        p = (char *)realloc(p, pl->cbRoom * 2 + 2 * n + 3);
         if (p == NULL)
             return false;
-        pl->cbRoom = pl->cbRoom * 2 + n + 2;
+        pl->cbRoom = pl->cbRoom * 2 + 2 * n + 3;
+        pl->pNames = p;
     }
-    p[pl->cb] = (char)(n & 0xFF);
-    p[pl->cb + 1] = (char)(n >> 8);
-    shapeOf((const unsigned char *)pszName, n, (unsigned char *)p + pl->cb + 2);
-    pl->pNames = p;
-    pl->cb += n + 2;
+    p += pl->cb;
+    p[0] = (char)(n & 0xFF);
+    p[1] = (char)(n >> 8);
+    p[2] = bShort;
+    shapeOf((const unsigned char *)pszName, n, (unsigned char *)p + 3);
+    memcpy(p + 3 + n, pszName, n);
+    pl->cb += 2 * n + 3;
+    pl->cNames++;
+    return true;
+}
+
+static size_t recordLength(const unsigned char *q) {
+    return q[0] | (size_t)q[1] << 8;
+}
+
+// Indexes the records by shape, at most half full.
+static bool indexListing(Listing *pl) {
+    size_t c = 16;
+    while (c < 2 * pl->cNames)
+        c *= 2;
+    pl->pHash = (unsigned int *)calloc(c, sizeof(unsigned int));
+    if (pl->pHash == NULL)
+        return false;
+    pl->cHash = c;
+    for (size_t i = 0; i < pl->cb;) {
+        const unsigned char *q = (const unsigned char *)pl->pNames + i;
+        size_t n = recordLength(q);
+        size_t slot = hashOf(q + 3, n) & (c - 1);
+        while (pl->pHash[slot] != 0)
+            slot = (slot + 1) & (c - 1);
+        pl->pHash[slot] = (unsigned int)i + 1;
+        i += 2 * n + 3;
+    }
     return true;
 }
 
 // Lists the folder of pszPath into the next slot. A name holding '?' stands
-// for characters the code page cannot hold, which may match anything: such a
-// folder, like one that cannot be listed, is left to the platform.
+// for characters the code page cannot hold, which may match anything; in
+// UTF-8, 'ı' and 'ſ' fold to the ASCII 'I' and 'S'. Such a folder, like one
+// that cannot be listed, is left to the platform.
 static void makeListing(Listings *pl, const char *pszPath) {
     Listing *p = &pl->slots[pl->next];
     pl->next = (pl->next + 1) % LISTINGS;
-    free(p->pszFolder);
-    free(p->pNames);
-    *p = {};
+    freeListing(p);
     size_t n = folderLength(pszPath);
     p->pszFolder = (char *)malloc(n + 2);
     if (p->pszFolder == NULL)
@@ -465,33 +519,81 @@ static void makeListing(Listings *pl, const char *pszPath) {
     p->pszFolder[n] = '\0';
     if (hFind == INVALID_HANDLE_VALUE)
         return;
+    bool bUtf8 = GetACP() == CP_UTF8;
     bool bKnown = true;
     do {
         // A name of MAX_PATH - 1 bytes may have been cut short (UTF-8).
-        bKnown = bKnown && strchr(fd.cFileName, '?') == NULL &&
-                 strlen(fd.cFileName) < MAX_PATH - 1 && addName(p, fd.cFileName) &&
-                 addName(p, fd.cAlternateFileName);
+        bKnown =
+            bKnown && strchr(fd.cFileName, '?') == NULL && strlen(fd.cFileName) < MAX_PATH - 1 &&
+            !(bUtf8 && (strstr(fd.cFileName, "\xC4\xB1") || strstr(fd.cFileName, "\xC5\xBF"))) &&
+            addName(p, fd.cFileName, false) &&
+            (fd.cAlternateFileName[0] == '\0' || addName(p, fd.cAlternateFileName, true));
     } while (bKnown && FindNextFileA(hFind, &fd));
     FindClose(hFind);
-    p->bKnown = bKnown;
+    p->bKnown = bKnown && indexListing(p);
+}
+
+// The names of the listing with the shape of the last component of pszPath:
+// how many (up to two), and the first. -1: the listing cannot tell.
+static int namesShaped(const Listing *p, const char *pszPath, const unsigned char **ppFirst) {
+    const unsigned char *pszName = (const unsigned char *)pszPath + folderLength(pszPath);
+    size_t n = strlen((const char *)pszName);
+    unsigned char shape[PATH_BYTES];
+    if (!p->bKnown || n >= sizeof(shape) || !shapeOf(pszName, n, shape))
+        return -1;
+    int count = 0;
+    size_t mask = p->cHash - 1;
+    for (size_t slot = hashOf(shape, n) & mask; p->pHash[slot] != 0 && count < 2;
+         slot = (slot + 1) & mask) {
+        const unsigned char *q = (const unsigned char *)p->pNames + p->pHash[slot] - 1;
+        if (recordLength(q) == n && memcmp(q + 3, shape, n) == 0 && count++ == 0)
+            *ppFirst = q;
+    }
+    return count;
 }
 
 // Whether the listing may hold the last component of pszPath.
 static bool mayBeListed(const Listing *p, const char *pszPath) {
-    const unsigned char *pszName = (const unsigned char *)pszPath + folderLength(pszPath);
-    size_t n = strlen((const char *)pszName);
-    unsigned char shape[PATH_BYTES];
-    if (!p->bKnown || n >= sizeof(shape))
-        return true;
-    shapeOf(pszName, n, shape);
-    for (size_t i = 0; i < p->cb;) {
-        const unsigned char *q = (const unsigned char *)p->pNames + i;
-        size_t m = q[0] | (size_t)q[1] << 8;
-        if (m == n && memcmp(q + 2, shape, n) == 0)
-            return true;
-        i += m + 2;
+    const unsigned char *pFirst;
+    return namesShaped(p, pszPath, &pFirst) != 0;
+}
+
+// The long form of an existing item in a listed folder, when the listing
+// holds its name exactly as written and no other name of that shape: the
+// service would then give the folder's long form and the name unchanged, and
+// asking it for the folder once spares a call an item that costs far more
+// than the lookup. Returns 0 or LONG_NO_ROOM, or -1: ask the service.
+static int appendListed(Str *pstrList, const char *pszPath, Listings *pl) {
+    Listing *p = pl != NULL && isPlainPath(pszPath) ? findListing(pl, pszPath) : NULL;
+    const unsigned char *q;
+    size_t n = folderLength(pszPath);
+    const char *pszName = pszPath + n;
+    if (p == NULL || n == 0 || namesShaped(p, pszPath, &q) != 1 || q[2] != 0 ||
+        memcmp(q + 3 + strlen(pszName), pszName, strlen(pszName)) != 0 ||
+        GetFileAttributesA(pszPath) == INVALID_FILE_ATTRIBUTES)
+        return -1;
+    if (!p->bLongAsked) {
+        p->bLongAsked = true;
+        char szLong[PATH_BYTES];
+        DWORD m = ptrGetLongPathName(p->pszFolder, szLong, sizeof(szLong));
+        // The folder's text ends in its backslash, and so must its long form.
+        if (m > 0 && m < sizeof(szLong) && folderLength(szLong) == m) {
+            p->pszLong = (char *)malloc(m + 1);
+            if (p->pszLong != NULL)
+                memcpy(p->pszLong, szLong, m + 1);
+        }
     }
-    return false;
+    if (p->pszLong == NULL)
+        return -1;
+    unsigned int before = pstrList->length;
+    if (appendPart(pstrList, p->pszLong) && appendPart(pstrList, pszName) &&
+        appendPart(pstrList, "\n"))
+        return 0;
+    if (pstrList->buffer != NULL) {
+        pstrList->buffer[before] = '\0';
+        pstrList->length = before;
+    }
+    return LONG_NO_ROOM;
 }
 
 // The attribute query, and a search where the query is refused but a
@@ -561,8 +663,10 @@ static bool needsFullPath(const char *pszPath) {
 // Appends the item at pszPath (lastName: its last component's long name) as
 // the shell will read it: a path with "/", "." or ".." as its full form.
 // Returns 0, LONG_FAILED or LONG_NO_ROOM. A quoted item (bQuoted) falls back
-// to that text when its long form fails, dropping the failed attempt.
-static int appendItem(Str *pstrList, char *pszPath, const char *lastName, bool bQuoted) {
+// to that text when its long form fails, dropping the failed attempt. The
+// folder listings pl (or null) may spare the long-name service.
+static int appendItem(Str *pstrList, char *pszPath, const char *lastName, bool bQuoted,
+                      Listings *pl) {
     Str strFull = {};
     if (needsFullPath(pszPath)) {
         DWORD n = GetFullPathNameA(pszPath, 0, NULL, NULL);
@@ -578,7 +682,9 @@ static int appendItem(Str *pstrList, char *pszPath, const char *lastName, bool b
         pszPath = strFull.buffer;
     }
     unsigned int before = pstrList->length;
-    int rc = makePathLong(pstrList, pszPath, lastName);
+    int rc = ptrGetLongPathName != NULL ? appendListed(pstrList, pszPath, pl) : -1;
+    if (rc < 0)
+        rc = makePathLong(pstrList, pszPath, lastName);
     if (rc == LONG_FAILED && bQuoted) {
         if (pstrList->buffer != NULL) {
             pstrList->buffer[before] = '\0';
@@ -662,7 +768,7 @@ static int takeQuoted(Str *pstrList, char *pszQuote, char **ppszClose) {
     *pszClose = '\0';
     int result = -2;
     if (lookUp(pszQuote + 1, szName, NULL)) {
-        int rc = appendItem(pstrList, pszQuote + 1, szName, true);
+        int rc = appendItem(pstrList, pszQuote + 1, szName, true, NULL);
         result = rc == 0 ? 1 : rc == LONG_NO_ROOM ? PARSE_NO_MEMORY : -2;
     }
     *pszClose = '"';
@@ -731,7 +837,7 @@ int parse(Str *pstrList, Str *pstrText) {
             char *pszEnd = text + bounds[found + 1];
             char chEnd = *pszEnd;
             *pszEnd = '\0';
-            int rc = appendItem(pstrList, pszPiece, szName, false);
+            int rc = appendItem(pstrList, pszPiece, szName, false, &pieces.listings);
             *pszEnd = chEnd;
             if (rc != 0) {
                 result = rc == LONG_NO_ROOM ? PARSE_NO_MEMORY : -3;

@@ -40,6 +40,7 @@ class Parse : public ::testing::Test {
         dir.file("z");
         dir.file("b");
         dir.file("q r.txt");
+        dir.file("m n o.txt");
         dir.folder("表");
         dir.file("表\\a b.txt");
         dir.file("ポ");
@@ -75,6 +76,9 @@ TEST_F(Parse, Table) {
         {"%D\\x y", 1, {"%D\\x"}},
         {"%D\\x y q", 1, {"%D\\x"}},
         {"%D\\x y z b", 3, {"%D\\x", "z", "b"}},
+        // Listed after its first miss: the name as written, or as the
+        // service spells it when written otherwise.
+        {"%D\\m n o.txt %D\\M N O.TXT", 2, {"%D\\m n o.txt", "%D\\m n o.txt"}},
         // A colon in the next piece stops the join: two absolute paths.
         {"%D\\a %D\\b", 2, {"%D\\a", "%D\\b"}},
         // Missing unquoted pieces vanish; the rest still counts.
