@@ -500,10 +500,16 @@ static bool indexListing(Listing *pl) {
     return true;
 }
 
+// Whether a UTF-8 name holds a letter whose upper case is ASCII.
+static bool foldsToAscii(const char *pszName) {
+    return strstr(pszName, "\xC4\xB1") != NULL || strstr(pszName, "\xC5\xBF") != NULL;
+}
+
 // Lists the folder of pszPath into the next slot. A name holding '?' stands
 // for characters the code page cannot hold, which may match anything; in
-// UTF-8, 'ı' and 'ſ' fold to the ASCII 'I' and 'S'. Such a folder, like one
-// that cannot be listed, is left to the platform.
+// UTF-8, file systems that compare names in upper case take ı and ſ for I
+// and S. Such a folder, like one that cannot be listed, is left to the
+// platform.
 static void makeListing(Listings *pl, const char *pszPath) {
     Listing *p = &pl->slots[pl->next];
     pl->next = (pl->next + 1) % LISTINGS;
@@ -523,11 +529,10 @@ static void makeListing(Listings *pl, const char *pszPath) {
     bool bKnown = true;
     do {
         // A name of MAX_PATH - 1 bytes may have been cut short (UTF-8).
-        bKnown =
-            bKnown && strchr(fd.cFileName, '?') == NULL && strlen(fd.cFileName) < MAX_PATH - 1 &&
-            !(bUtf8 && (strstr(fd.cFileName, "\xC4\xB1") || strstr(fd.cFileName, "\xC5\xBF"))) &&
-            addName(p, fd.cFileName, false) &&
-            (fd.cAlternateFileName[0] == '\0' || addName(p, fd.cAlternateFileName, true));
+        bKnown = bKnown && strchr(fd.cFileName, '?') == NULL &&
+                 strlen(fd.cFileName) < MAX_PATH - 1 && !(bUtf8 && foldsToAscii(fd.cFileName)) &&
+                 addName(p, fd.cFileName, false) &&
+                 (fd.cAlternateFileName[0] == '\0' || addName(p, fd.cAlternateFileName, true));
     } while (bKnown && FindNextFileA(hFind, &fd));
     FindClose(hFind);
     p->bKnown = bKnown && indexListing(p);
