@@ -376,8 +376,10 @@ class Program : public ::testing::Test {
     }
 };
 
+// Two blanks: the folder is listed after the first miss, and both items
+// take their long form from that listing.
 TEST_F(Program, UnquotedPathsWithBlanks) {
-    std::string a = dir.file("My a.txt", "first");
+    std::string a = dir.file("My a x.txt", "first");
     std::string b = dir.file("b.txt", "second");
     touchFolders(dest);
     Process p;
@@ -391,7 +393,7 @@ TEST_F(Program, UnquotedPathsWithBlanks) {
     EXPECT_EQ(dest + szCopyAsk + a + "\n" + b + "\n", messageBoxText(hBox));
     clickId(hBox, IDYES);
     EXPECT_EQ(0u, p.wait());
-    EXPECT_EQ("first", readFile(dest + "\\My a.txt"));
+    EXPECT_EQ("first", readFile(dest + "\\My a x.txt"));
     EXPECT_EQ("second", readFile(dest + "\\b.txt"));
 }
 
