@@ -140,13 +140,15 @@ static void acceptCopy(DWORD *pdwEffect) {
     *pdwEffect = (*pdwEffect & DROPEFFECT_COPY) ? DROPEFFECT_COPY : DROPEFFECT_NONE;
 }
 
+// QueryInterface of an object that offers one interface besides IUnknown.
+static HRESULT queryOne(void *pThis, REFIID riid, REFIID iid, void **ppv) {
+    *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid) ? pThis : NULL;
+    return *ppv != NULL ? S_OK : E_NOINTERFACE;
+}
+
 struct DropTarget : IDropTarget {
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override {
-        *ppv = NULL;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDropTarget))
-            return E_NOINTERFACE;
-        *ppv = this;
-        return S_OK;
+        return queryOne(this, riid, IID_IDropTarget, ppv);
     }
     // One static object: its life is the process's.
     STDMETHODIMP_(ULONG) AddRef() override {
@@ -186,11 +188,7 @@ static DropTarget dropTarget;
 
 struct ClassFactory : IClassFactory {
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override {
-        *ppv = NULL;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
-            return E_NOINTERFACE;
-        *ppv = this;
-        return S_OK;
+        return queryOne(this, riid, IID_IClassFactory, ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override {
         return 2;

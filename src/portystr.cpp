@@ -176,6 +176,15 @@ HANDLE findFirstEntry(const char *pszPattern, FoundEntry *pEntry) {
     return hFind;
 }
 
+// Whether a search finds pszPath; its entry goes to *pEntry.
+static bool findEntry(const char *pszPath, FoundEntry *pEntry) {
+    HANDLE hFind = findFirstEntry(pszPath, pEntry);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(hFind);
+    return true;
+}
+
 int count_sp(const char *psz) {
     int n = 0;
     if (psz[0] == '\0')
@@ -269,14 +278,13 @@ static int makePathLongByWalk(Str *pstrList, char *pszPath, const char *lastName
         if (pszNext == NULL)
             break;
         FoundEntry entry;
-        HANDLE hFind = INVALID_HANDLE_VALUE; // "." and ".." stay as written
+        bool bFound = false; // "." and ".." stay as written
         if (!isDotName(pszSep + 1, (size_t)(pszNext - pszSep - 1))) {
             *pszNext = '\0';
-            hFind = findFirstEntry(pszPath, &entry);
+            bFound = findEntry(pszPath, &entry);
             *pszNext = '\\';
         }
-        if (hFind != INVALID_HANDLE_VALUE) {
-            FindClose(hFind);
+        if (bFound) {
             if (pszMark != NULL) {
                 if (!appendAsWritten(pstrList, pszColon, pszMark))
                     return LONG_NO_ROOM;
@@ -573,6 +581,8 @@ static int appendListed(Str *pstrList, const char *pszPath, Listings *pl) {
     const unsigned char *q;
     size_t n = folderLength(pszPath);
     const char *pszName = pszPath + n;
+    // The service fails where the attribute query fails (a file held open
+    // without sharing): so must this road.
     if (p == NULL || n == 0 || namesShaped(p, pszPath, &q) != 1 || q[2] != 0 ||
         memcmp(q + 3 + strlen(pszName), pszName, strlen(pszName)) != 0 ||
         GetFileAttributesA(pszPath) == INVALID_FILE_ATTRIBUTES)
@@ -611,11 +621,7 @@ static bool attributesFound(const char *pszPath) {
     if (dwError != ERROR_SHARING_VIOLATION && dwError != ERROR_ACCESS_DENIED)
         return false;
     FoundEntry entry;
-    HANDLE hFind = findFirstEntry(pszPath, &entry);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(hFind);
-    return true;
+    return findEntry(pszPath, &entry);
 }
 
 // ---------------------------------------------------------------- splitting
@@ -640,10 +646,8 @@ static bool lookUp(const char *pszPath, char *pszName, Listings *pl) {
         return false;
     }
     FoundEntry entry;
-    HANDLE hFind = findFirstEntry(pszPath, &entry);
-    if (hFind == INVALID_HANDLE_VALUE)
+    if (!findEntry(pszPath, &entry))
         return false;
-    FindClose(hFind);
     strcpy(pszName, entry.szName);
     return true;
 }

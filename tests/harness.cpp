@@ -469,6 +469,13 @@ bool Process::startWide(const std::wstring &tail) {
     return CreateProcessW(NULL, buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi) != 0;
 }
 
+std::wstring regReadWide(HKEY hKey, const WCHAR *subkey, const WCHAR *value) {
+    WCHAR buf[1024] = L"";
+    DWORD cb = sizeof(buf) - sizeof(WCHAR);
+    RegGetValueW(hKey, subkey, value, RRF_RT_REG_SZ, NULL, buf, &cb);
+    return buf;
+}
+
 std::wstring wideText(HWND hwnd) {
     WCHAR buf[4096] = L"";
     SendMessageW(hwnd, WM_GETTEXT, 4096, (LPARAM)buf);

@@ -46,6 +46,8 @@ bool regReadString(RegistrySandbox &sandbox, const char *value, std::string *out
 bool regReadDword(RegistrySandbox &sandbox, const char *value, DWORD *out);
 void regWriteDword(RegistrySandbox &sandbox, const char *value, DWORD data);
 void regWriteString(RegistrySandbox &sandbox, const char *value, const std::string &data);
+// A string value read wide (subkey may be null), or "" when there is none.
+std::wstring regReadWide(HKEY hKey, const WCHAR *subkey, const WCHAR *value);
 
 // Polls until fn returns a window or the time runs out (null then).
 HWND waitFor(const std::function<HWND()> &fn, DWORD timeoutMs = 10000);

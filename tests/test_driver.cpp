@@ -443,13 +443,6 @@ DWORD attributes(const std::wstring &path) {
 
 const WCHAR szKey[] = L"software\\orvane.kelmit\\porterly";
 
-std::wstring storedWide(const WCHAR *value) {
-    WCHAR buf[1024] = L"";
-    DWORD cb = sizeof(buf) - sizeof(WCHAR);
-    RegGetValueW(HKEY_CURRENT_USER, szKey, value, RRF_RT_REG_SZ, NULL, buf, &cb);
-    return buf;
-}
-
 // Chooses the folder (or takes the preselected one) in the program's chooser,
 // leaves with Copy and returns the confirmation's text, answered with id.
 std::wstring chooseAndAnswer(Process &p, const std::wstring *folder, int id) {
@@ -501,7 +494,7 @@ TEST_F(Program, NamesInAnyScriptAreCopiedAndRemembered) {
         EXPECT_EQ(0u, attr & FILE_ATTRIBUTE_READONLY) << i;
     }
     EXPECT_EQ(0u, attributes(wdest + L"\\" + deep) & (FILE_ATTRIBUTE_READONLY | 0x80000000u));
-    EXPECT_TRUE(storedWide(L"tstrPath000") == wdest);
+    EXPECT_TRUE(regReadWide(HKEY_CURRENT_USER, szKey, L"tstrPath000") == wdest);
 
     Process again;
     ASSERT_TRUE(again.startWide(L"\"" + item[4] + L"\""));
@@ -542,7 +535,7 @@ TEST_F(Program, DestinationIsTakenWholeOrRefusedByName) {
         EXPECT_EQ(row.bTaken, text.find(L"\r\n\r\n" + row.dest) == std::wstring::npos);
         EXPECT_EQ(row.bTaken, attributes(row.dest + L"\\a.txt") != INVALID_FILE_ATTRIBUTES);
         if (row.bTaken) {
-            EXPECT_TRUE(storedWide(L"tstrPath000") == row.dest);
+            EXPECT_TRUE(regReadWide(HKEY_CURRENT_USER, szKey, L"tstrPath000") == row.dest);
         }
     }
 }

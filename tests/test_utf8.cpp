@@ -117,13 +117,6 @@ TEST(Utf8, WideDropsConvertExactly) {
     freeStr(&list);
 }
 
-std::wstring storedWide(HKEY hKey, const WCHAR *name) {
-    WCHAR buf[1024] = L"";
-    DWORD cb = sizeof(buf) - sizeof(WCHAR);
-    RegQueryValueExW(hKey, name, NULL, NULL, (BYTE *)buf, &cb);
-    return buf;
-}
-
 // Values written under code page 932 (stored as UTF-16) read back exactly; an
 // entry of 259 units and a deep Japanese folder are kept whole.
 TEST(Utf8, HistoryKeepsEveryScriptWhole) {
@@ -145,9 +138,9 @@ TEST(Utf8, HistoryKeepsEveryScriptWhole) {
     Str dest = {};
     assignStr(&dest, "C:\\dést😀");
     EXPECT_EQ(ERROR_SUCCESS, saveRecentList(&s, &dest));
-    EXPECT_TRUE(storedWide(hKey, L"tstrPath000") == L"C:\\dést😀");
-    EXPECT_TRUE(storedWide(hKey, L"tstrPath002") == entries[1]);
-    EXPECT_TRUE(storedWide(hKey, L"tstrPath003") == entries[2]);
+    EXPECT_TRUE(regReadWide(hKey, NULL, L"tstrPath000") == L"C:\\dést😀");
+    EXPECT_TRUE(regReadWide(hKey, NULL, L"tstrPath002") == entries[1]);
+    EXPECT_TRUE(regReadWide(hKey, NULL, L"tstrPath003") == entries[2]);
     freeStr(&dest);
     RegCloseKey(hKey);
     RegCloseKey(s.hKey);

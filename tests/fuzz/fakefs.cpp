@@ -108,12 +108,12 @@ std::vector<std::string> pathOf(int node) {
     return out;
 }
 
-// The components of the full path below C:\, as Windows normalises the path.
-// False for other drives, UNC paths, a broken double-byte character and a
-// full path of MAX_PATH bytes or more. *pbSlash: the path ends in a separator.
-bool normalise(const char *pszPath, std::vector<std::string> &out, bool *pbSlash) {
+// The components a path starts from (the current folder's, unless it starts
+// at the root) and its own segments, cut at every separator. False for an
+// empty path, another drive, a UNC path and a broken double-byte character.
+bool splitPath(const char *pszPath, std::vector<std::string> &out, std::vector<std::string> &segs) {
     const unsigned char *p = u(pszPath);
-    if (*p == 0)
+    if (*p == 0 || (isSep(p[0]) && isSep(p[1])))
         return false;
     out.clear();
     if (!isLead(p[0]) && p[1] == ':') {
@@ -122,20 +122,25 @@ bool normalise(const char *pszPath, std::vector<std::string> &out, bool *pbSlash
         p += 2;
         if (!isSep(*p))
             out = pathOf(cwd);
-    } else if (isSep(p[0])) {
-        if (isSep(p[1]))
-            return false;
-    } else {
+    } else if (!isSep(p[0])) {
         out = pathOf(cwd);
     }
-    std::vector<std::string> segs(1);
+    segs.assign(1, "");
     for (size_t n; (n = charLen(p)) != 0; p += n) {
         if (n == 1 && isSep(*p))
             segs.emplace_back();
         else
             segs.back().append((const char *)p, n);
     }
-    if (*p != 0)
+    return *p == 0;
+}
+
+// The components of the full path below C:\, as Windows normalises the path.
+// False for other drives, UNC paths, a broken double-byte character and a
+// full path of MAX_PATH bytes or more. *pbSlash: the path ends in a separator.
+bool normalise(const char *pszPath, std::vector<std::string> &out, bool *pbSlash) {
+    std::vector<std::string> segs;
+    if (!splitPath(pszPath, out, segs))
         return false;
     *pbSlash = segs.size() > 1 && segs.back().empty();
     size_t total = 3; // "C:" and the NUL
@@ -429,27 +434,8 @@ DWORD GetFileAttributesA(LPCSTR pszPath) {
 // component. Nothing is looked up. Returns the length, or the size needed
 // with the NUL when cch is too small, or 0 (another drive, a UNC path).
 DWORD GetFullPathNameA(LPCSTR pszPath, DWORD cch, LPSTR pszOut, LPSTR *) {
-    const unsigned char *p = u(pszPath);
-    std::vector<std::string> out;
-    if (*p == 0 || (isSep(p[0]) && isSep(p[1])))
-        return 0;
-    if (!isLead(p[0]) && p[1] == ':') {
-        if (fold(p[0]) != 'C')
-            return 0;
-        p += 2;
-        if (!isSep(*p))
-            out = pathOf(cwd);
-    } else if (!isSep(p[0])) {
-        out = pathOf(cwd);
-    }
-    std::vector<std::string> segs(1);
-    for (size_t n; (n = charLen(p)) != 0; p += n) {
-        if (n == 1 && isSep(*p))
-            segs.emplace_back();
-        else
-            segs.back().append((const char *)p, n);
-    }
-    if (*p != 0)
+    std::vector<std::string> out, segs;
+    if (!splitPath(pszPath, out, segs))
         return 0;
     for (size_t i = 0; i < segs.size(); i++) {
         std::string s = segs[i];
