@@ -41,6 +41,7 @@
 #define IDS_CLEAR_CANCELLED   3016
 #define IDS_UNREPRESENTABLE_UTF8      3017 // the two above as UTF-8 refuses them
 #define IDS_UNREPRESENTABLE_DROP_UTF8 3018
+#define IDS_BAD_NAME          3019 // names the shell would read as other items
 #define IDS_OPTION_FIRST      3020 // eight captions, 3020-3027
 #define IDS_APPLY             3028
 #define IDS_REVERT            3029
@@ -55,4 +56,5 @@
 #define IDS_NEW               3038
 #define IDS_RENAME            3039
 #define IDS_BROWSE_TITLE      3040
+#define IDS_BAD_NAME_DROP     3041
 #define IDS_LAST              3099

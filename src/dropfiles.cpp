@@ -14,6 +14,7 @@
 struct DropName {
     const void *pName;
     unsigned int cch; // characters, the NUL not counted
+    bool bNamed;      // refused, and named in the refusal
 };
 
 // The names of a drop block in order. Each name must end inside the block; the list ends with an
@@ -37,7 +38,7 @@ static int readDropNames(const BYTE *pBlock, SIZE_T cbBlock, DropName *pNames) {
             if (q == pEnd)
                 return -1;
             if (pNames != NULL)
-                pNames[n] = {p, (unsigned int)(q - p)};
+                pNames[n] = {p, (unsigned int)(q - p), false};
             n++;
             p = q + 1;
         }
@@ -49,7 +50,7 @@ static int readDropNames(const BYTE *pBlock, SIZE_T cbBlock, DropName *pNames) {
             if (q == NULL)
                 return -1;
             if (pNames != NULL)
-                pNames[n] = {p, (unsigned int)(q - p)};
+                pNames[n] = {p, (unsigned int)(q - p), false};
             n++;
             p = q + 1;
         }
@@ -57,57 +58,31 @@ static int readDropNames(const BYTE *pBlock, SIZE_T cbBlock, DropName *pNames) {
     return n;
 }
 
-// Lists the wide names that the code page cannot hold, one per line; null
-// when there are none, or when there is no room to tell (*pbNoRoom).
-static WCHAR *foreignDropNames(const DropName *pNames, int n, bool *pbNoRoom) {
+int countDropped(const BYTE *pBlock, SIZE_T cbBlock) {
+    return readDropNames(pBlock, cbBlock, NULL);
+}
+
+// Lists the names marked bNamed as wide text, one per line; null when there
+// is no room to tell (*pbNoRoom).
+static WCHAR *namedDropNames(const DropName *pNames, int n, BOOL bWide, bool *pbNoRoom) {
     size_t cch = 1;
-    for (int i = 0; i < n; i++) {
-        if (!isAnsiText((const WCHAR *)pNames[i].pName, (int)pNames[i].cch))
-            cch += pNames[i].cch + 2;
-    }
-    if (cch == 1)
-        return NULL;
+    for (int i = 0; i < n; i++)
+        cch += pNames[i].bNamed ? pNames[i].cch + 2 : 0;
     WCHAR *pszOut = (WCHAR *)pfnStrCalloc(cch, sizeof(WCHAR));
     *pbNoRoom = pszOut == NULL;
-    if (pszOut == NULL)
-        return NULL;
     WCHAR *p = pszOut;
-    for (int i = 0; i < n; i++) {
-        const WCHAR *pszName = (const WCHAR *)pNames[i].pName;
-        if (isAnsiText(pszName, (int)pNames[i].cch))
+    for (int i = 0; i < n && p != NULL; i++) {
+        if (!pNames[i].bNamed)
             continue;
-        memcpy(p, pszName, pNames[i].cch * sizeof(WCHAR));
-        p += pNames[i].cch;
+        if (bWide)
+            memcpy(p, pNames[i].pName, pNames[i].cch * sizeof(WCHAR));
+        p += bWide ? (int)pNames[i].cch
+                   : MultiByteToWideChar(CP_ACP, 0, (const char *)pNames[i].pName,
+                                         (int)pNames[i].cch, p, (int)pNames[i].cch);
         *p++ = L'\r';
         *p++ = L'\n';
     }
     return pszOut;
-}
-
-// Whether the name holds a "/" or a "." or ".." component. A trail byte of
-// an ANSI name is never a separator.
-static bool isOddName(const DropName *pName, BOOL bWide) {
-    unsigned int nDots = 0, nComponent = 0;
-    for (unsigned int i = 0; i <= pName->cch; i++) {
-        unsigned int ch = 0;
-        if (i < pName->cch)
-            ch = bWide ? ((const WCHAR *)pName->pName)[i] : ((const BYTE *)pName->pName)[i];
-        if (ch == '/')
-            return true;
-        if (ch == '\\' || ch == 0) {
-            if (nComponent > 0 && nComponent == nDots && nDots <= 2)
-                return true;
-            nDots = nComponent = 0;
-            continue;
-        }
-        nComponent++;
-        nDots += ch == '.';
-        if (!bWide && ch >= 0x80 && _ismbblead(ch) && i + 1 < pName->cch) {
-            i++;
-            nComponent++;
-        }
-    }
-    return false;
 }
 
 // Bytes the name takes in the list (its ANSI form and a newline), written at
@@ -125,7 +100,7 @@ static unsigned int writeDropName(const DropName *pName, BOOL bWide, char *pOut,
     return (unsigned int)cb + 1;
 }
 
-DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHAR **ppszForeign) {
+DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHAR **ppszNamed) {
     int n = readDropNames(pBlock, cbBlock, NULL);
     if (n <= 0)
         return n < 0 ? DROP_MALFORMED : DROP_ADDED;
@@ -135,14 +110,10 @@ DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHA
     readDropNames(pBlock, cbBlock, pNames);
     BOOL bWide = ((const DROPFILES *)pBlock)->fWide;
     DropResult result = DROP_ADDED;
-    bool bNoRoom = false;
-    if (bWide && (*ppszForeign = foreignDropNames(pNames, n, &bNoRoom)) != NULL)
-        result = DROP_FOREIGN;
-    else if (bNoRoom)
-        result = DROP_NO_ROOM; // best-fit names could stand for other files
-    for (int i = 0; i < n && result == DROP_ADDED; i++) {
-        if (isOddName(&pNames[i], bWide))
-            result = DROP_BAD_NAME;
+    for (int i = 0; i < n && bWide; i++) {
+        pNames[i].bNamed = !isAnsiText((const WCHAR *)pNames[i].pName, (int)pNames[i].cch);
+        if (pNames[i].bNamed)
+            result = DROP_FOREIGN;
     }
     unsigned long long cbAdd = 0;
     for (int i = 0; i < n && result == DROP_ADDED; i++)
@@ -155,11 +126,22 @@ DropResult appendDropped(Str *pstrList, const BYTE *pBlock, SIZE_T cbBlock, WCHA
     if (result == DROP_ADDED) {
         char *pOut = pstrList->buffer + length;
         char *pEnd = pOut + cbAdd;
-        for (int i = n; i-- > 0;)
-            pOut += writeDropName(&pNames[i], bWide, pOut, (unsigned int)(pEnd - pOut));
-        *pOut = '\0';
-        pstrList->length = length + (unsigned int)cbAdd;
+        for (int i = n; i-- > 0;) {
+            unsigned int cb = writeDropName(&pNames[i], bWide, pOut, (unsigned int)(pEnd - pOut));
+            pNames[i].bNamed = !isExactPath(pOut, cb - 1, false);
+            if (pNames[i].bNamed)
+                result = DROP_BAD_NAME;
+            pOut += cb;
+        }
+        pstrList->buffer[result == DROP_ADDED ? length + cbAdd : length] = '\0';
+        if (result == DROP_ADDED)
+            pstrList->length = length + (unsigned int)cbAdd;
     }
+    bool bNoRoom = false;
+    if (result == DROP_FOREIGN || result == DROP_BAD_NAME)
+        *ppszNamed = namedDropNames(pNames, n, bWide, &bNoRoom);
+    if (bNoRoom)
+        result = DROP_NO_ROOM; // a refusal must name what it refuses
     free(pNames);
     return result;
 }

@@ -44,6 +44,8 @@ static int itemsOf(DropResult result) {
         return strFiles.length == 0 ? DRIVER_NO_FILES : countLines(&strFiles);
     case DROP_NO_ROOM:
         return PARSE_NO_MEMORY;
+    case DROP_BAD_NAME:
+        return DRIVER_BAD_NAME; // named through pszForeign
     default:
         return -1; // a foreign name is named through pszForeign
     }
@@ -112,24 +114,33 @@ static DropResult readIdListArray(const BYTE *pArray, SIZE_T cbArray) {
     return result;
 }
 
+// Reads CF_HDROP, or the shell's ID-list array where there is no CF_HDROP or
+// the two count their items differently: Windows leaves items with long paths
+// out of CF_HDROP but keeps them in the ID list, and they must be refused by
+// name rather than go missing.
 static DropResult readSelection(IDataObject *pData) {
-    STGMEDIUM medium = {};
+    STGMEDIUM mediumDrop = {}, mediumIds = {};
+    HGLOBAL hDrop = getBlock(pData, CF_HDROP, &mediumDrop);
+    HGLOBAL hIds =
+        getBlock(pData, (CLIPFORMAT)RegisterClipboardFormatA(CFSTR_SHELLIDLIST), &mediumIds);
+    const BYTE *pDrop = hDrop != NULL ? (const BYTE *)GlobalLock(hDrop) : NULL;
+    const BYTE *pIds = hIds != NULL ? (const BYTE *)GlobalLock(hIds) : NULL;
+    SIZE_T cbDrop = pDrop != NULL ? GlobalSize(hDrop) : 0;
+    SIZE_T cbIds = pIds != NULL ? GlobalSize(hIds) : 0;
+    int nIds = pIds != NULL ? checkIdListArray(pIds, cbIds) : -1;
     DropResult result = DROP_MALFORMED;
-    HGLOBAL hBlock = getBlock(pData, CF_HDROP, &medium);
-    bool bIdList = false;
-    if (hBlock == NULL) {
-        hBlock = getBlock(pData, (CLIPFORMAT)RegisterClipboardFormatA(CFSTR_SHELLIDLIST), &medium);
-        bIdList = true;
-    }
-    const BYTE *pBlock = hBlock != NULL ? (const BYTE *)GlobalLock(hBlock) : NULL;
-    if (pBlock != NULL) {
-        SIZE_T cb = GlobalSize(hBlock);
-        result = bIdList ? readIdListArray(pBlock, cb)
-                         : appendDropped(&strFiles, pBlock, cb, &pszForeign);
-        GlobalUnlock(hBlock);
-    }
-    if (hBlock != NULL)
-        ReleaseStgMedium(&medium);
+    if (pIds != NULL && (pDrop == NULL || (nIds >= 0 && nIds != countDropped(pDrop, cbDrop))))
+        result = readIdListArray(pIds, cbIds);
+    else if (pDrop != NULL)
+        result = appendDropped(&strFiles, pDrop, cbDrop, &pszForeign);
+    if (pDrop != NULL)
+        GlobalUnlock(hDrop);
+    if (pIds != NULL)
+        GlobalUnlock(hIds);
+    if (hDrop != NULL)
+        ReleaseStgMedium(&mediumDrop);
+    if (hIds != NULL)
+        ReleaseStgMedium(&mediumIds);
     return result;
 }
 

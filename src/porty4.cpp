@@ -365,10 +365,12 @@ static bool mappedName(const NameMappings *pMappings, const char *pszItem, Str *
             _mbsnbicmp((const unsigned char *)pszItem, (const unsigned char *)pm->pszOldPath,
                        (size_t)pm->cchOldPath) != 0)
             continue;
-        if (resize(pstrName, (unsigned int)pm->cchNewPath) == NULL)
+        // The count is the shell's word; the name ends at its NUL all the same.
+        size_t cch = strnlen(pm->pszNewPath, (size_t)pm->cchNewPath);
+        if (resize(pstrName, (unsigned int)cch) == NULL)
             return false;
-        memcpy(pstrName->buffer, pm->pszNewPath, (size_t)pm->cchNewPath);
-        pstrName->buffer[pm->cchNewPath] = '\0';
+        memcpy(pstrName->buffer, pm->pszNewPath, cch);
+        pstrName->buffer[cch] = '\0';
         pstrName->length = (unsigned int)strlen(pstrName->buffer);
         const char *pszSep = (const char *)_mbsrchr((unsigned char *)pstrName->buffer, '\\');
         if (pszSep != NULL)
@@ -454,11 +456,11 @@ static UINT unrepresentableTextId(BOOL bDropped) {
     return bDropped ? IDS_UNREPRESENTABLE_DROP : IDS_UNREPRESENTABLE;
 }
 
-void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
+// The text uId of the string table followed by the names.
+static void showNamed(HWND hOwner, UINT uId, const WCHAR *pszNames, UINT uIcon) {
     // The table's text in place: counted, not NUL-terminated.
     const WCHAR *pIntro = NULL;
-    int cchIntro =
-        LoadStringW(GetModuleHandleA(NULL), unrepresentableTextId(bDropped), (LPWSTR)&pIntro, 0);
+    int cchIntro = LoadStringW(GetModuleHandleA(NULL), uId, (LPWSTR)&pIntro, 0);
     if (cchIntro < 0 || pIntro == NULL)
         cchIntro = 0;
     size_t cchNames = wcslen(pszNames);
@@ -467,9 +469,18 @@ void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
         memcpy(pszText, pIntro, (size_t)cchIntro * sizeof(WCHAR));
         memcpy(pszText + cchIntro, pszNames, (cchNames + 1) * sizeof(WCHAR));
     }
-    MessageBoxW(hOwner, pszText != NULL ? pszText : pszNames, L"" APP_TITLE,
-                bDropped ? MB_ICONWARNING : MB_ICONERROR);
+    MessageBoxW(hOwner, pszText != NULL ? pszText : pszNames, L"" APP_TITLE, uIcon);
     free(pszText);
+}
+
+void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
+    showNamed(hOwner, unrepresentableTextId(bDropped), pszNames,
+              bDropped ? MB_ICONWARNING : MB_ICONERROR);
+}
+
+void showBadNames(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
+    showNamed(hOwner, bDropped ? IDS_BAD_NAME_DROP : IDS_BAD_NAME, pszNames,
+              bDropped ? MB_ICONWARNING : MB_ICONERROR);
 }
 
 void showTooLong(HWND hOwner, const char *pszNames) {
@@ -507,7 +518,8 @@ void showStringError(HWND hOwner) {
     MessageBoxA(hOwner, loadText(IDS_STRING_ERROR), APP_TITLE, MB_ICONERROR);
 }
 
-void showArgError(HWND hOwner) {
+// The argument error: a path that cannot be taken as written.
+static void showArgError(HWND hOwner) {
     MessageBoxA(hOwner, loadText(IDS_ARG_ERROR), APP_TITLE, MB_ICONERROR);
 }
 
@@ -762,7 +774,9 @@ static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *ps
 void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign) {
     Str strDest = {};
     Settings settings = {};
-    if (pszForeign != NULL) {
+    if (pszForeign != NULL && nItems == DRIVER_BAD_NAME) {
+        showBadNames(NULL, pszForeign, FALSE);
+    } else if (pszForeign != NULL) {
         showUnrepresentable(NULL, pszForeign, FALSE);
     } else if (nItems == PARSE_NO_MEMORY) {
         showStringError(NULL);

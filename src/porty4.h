@@ -40,10 +40,13 @@ LONG reloadOption(Settings *pSettings);
 // transfer, the history and the post-actions, as every route into the program
 // runs them. nItems counts the items of the list (one per line), or is an
 // error of the splitter or a drop; pszForeign, when not null, names the items
-// the code page cannot hold, and the run ends with them.
+// the code page cannot hold (or, with DRIVER_BAD_NAME, that the shell would
+// read as others), and the run ends with them.
 void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
 // A selection that named nothing (a drop of no items).
 #define DRIVER_NO_FILES (-5)
+// A drop holding names that the shell would read as other items.
+#define DRIVER_BAD_NAME (-7)
 
 // A text of the string table (resource.h, IDS_*) in the process's code page;
 // "" when it cannot be had. Kept for the run: never freed.
@@ -60,9 +63,9 @@ int pathFromIdList(LPCITEMIDLIST pidl, char *pszPath, WCHAR *pszWide);
 // Messages the chooser shares: items whose names the ANSI code page cannot
 // hold (one per line in pszNames), and the string-failure message.
 void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped);
+// Items whose names the shell would read as others (isExactPath), likewise.
+void showBadNames(HWND hOwner, const WCHAR *pszNames, BOOL bDropped);
 void showStringError(HWND hOwner);
-// The argument error: a path that cannot be taken as written.
-void showArgError(HWND hOwner);
 // A path longer than the file operation takes is refused, never cut: the
 // message names each (one per line in pszNames).
 void showTooLong(HWND hOwner, const char *pszNames);

@@ -476,13 +476,17 @@ static BOOL askFolderName(Str *pstrName) {
            !hasForbidden(pstrName->buffer);
 }
 
-// Warns when something of that name is there already.
+// Warns when something of that name is there already. A search that fails
+// but for a missing name cannot tell (Windows' ANSI search ends with
+// ERROR_MORE_DATA on a short name of kanji in UTF-8): the attributes say.
 static BOOL isTaken(const char *pszPath) {
     WIN32_FIND_DATAA fd;
     HANDLE hFind = FindFirstFileA(pszPath, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
+    if (hFind != INVALID_HANDLE_VALUE)
+        FindClose(hFind);
+    else if (GetLastError() == ERROR_FILE_NOT_FOUND ||
+             GetFileAttributesA(pszPath) == INVALID_FILE_ATTRIBUTES)
         return FALSE;
-    FindClose(hFind);
     warn(dialog_data.hDlg, loadText(IDS_TAKEN));
     return TRUE;
 }
@@ -768,7 +772,7 @@ static void On_DropFiles(HDROP hDrop) {
     else if (result == DROP_NO_ROOM)
         showStringError(dialog_data.hDlg);
     else if (result == DROP_BAD_NAME)
-        showArgError(dialog_data.hDlg);
+        showBadNames(dialog_data.hDlg, pszForeign, TRUE);
     free(pszForeign);
 }
 

@@ -204,10 +204,20 @@ static bool appendPart(Str *pstrList, const char *psz) {
     return pstrList->buffer != NULL && pstrList->length == before + strlen(psz);
 }
 
+// Cuts the list back to its first length bytes.
+static void cutBack(Str *pstrList, unsigned int length) {
+    if (pstrList->buffer != NULL) {
+        pstrList->buffer[length] = '\0';
+        pstrList->length = length;
+    }
+}
+
 // Results of makePathLong besides 0: the path has no long form to be had, or
-// the list could not grow to hold it.
+// the list could not grow to hold it; and of appendItem: the shell would read
+// the item as another (isExactPath).
 #define LONG_FAILED  1
 #define LONG_NO_ROOM 2
+#define LONG_BAD     3
 
 // Appends the path as written from just after the drive's colon up to the
 // pending mark (the backslash at the mark excluded).
@@ -230,8 +240,10 @@ static int makePathLongByService(Str *pstrList, char *pszPath) {
     if (n > room) {
         if (resize(pstrList, length + n + 1) == NULL)
             return LONG_NO_ROOM;
+        // Given n bytes, the whole form and its NUL take at most n: a larger
+        // answer is the size a name changed in between needs.
         DWORD m = ptrGetLongPathName(pszPath, pstrList->buffer + length, n);
-        if (m == 0 || m >= pstrList->capacity - length)
+        if (m == 0 || m >= n)
             return LONG_FAILED;
     }
     pstrList->length = (unsigned int)strlen(pstrList->buffer);
@@ -375,6 +387,35 @@ static bool isPlainPath(const char *pszPath) {
     return !isDeviceName(pComponent);
 }
 
+bool isExactPath(const char *pszPath, size_t cb, bool bWritten) {
+    const unsigned char *p = (const unsigned char *)pszPath;
+    auto isSep = [&](unsigned char c) { return c == '\\' || (bWritten && c == '/'); };
+    bool bUnc = cb >= 2 && isSep(p[0]) && isSep(p[1]);
+    bool bDrive = cb >= 2 && p[1] == ':' && (p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z';
+    bool bRooted = bDrive ? cb >= 3 && isSep(p[2]) : cb >= 1 && isSep(p[0]);
+    // A relative path would be read against whatever folder is current.
+    if (!bWritten && !bUnc && !(bDrive && bRooted))
+        return false;
+    if (bDrive && bRooted && cb == 3)
+        return true; // a drive's root
+    size_t start = bUnc ? 2 : (bDrive ? 2 : 0) + (bRooted ? 1 : 0);
+    for (size_t i = start;; i++) {
+        if (i < cb && _ismbblead(p[i]) && i + 1 < cb) {
+            i++; // a double-byte character is never special
+        } else if (i == cb || isSep(p[i])) {
+            size_t n = i - start;
+            const char *pComponent = (const char *)p + start;
+            if (isDotName(pComponent, n) ? !bWritten : n == 0 || p[i - 1] == '.' || p[i - 1] == ' ')
+                return false;
+            if (i == cb)
+                return true;
+            start = i + 1;
+        } else if (p[i] < 0x20 || strchr("*?\"<>|:/", p[i]) != NULL) {
+            return false;
+        }
+    }
+}
+
 // ---------------------------------------------------------------- folder listings
 
 // A miss costs the platform a scan of the folder (as much as listing it),
@@ -516,8 +557,8 @@ static bool foldsToAscii(const char *pszName) {
 // Lists the folder of pszPath into the next slot. A name holding '?' stands
 // for characters the code page cannot hold, which may match anything; in
 // UTF-8, file systems that compare names in upper case take ı and ſ for I
-// and S. Such a folder, like one that cannot be listed, is left to the
-// platform.
+// and S. Such a folder, like one that cannot be listed or whose listing
+// ends early, is left to the platform.
 static void makeListing(Listings *pl, const char *pszPath) {
     Listing *p = &pl->slots[pl->next];
     pl->next = (pl->next + 1) % LISTINGS;
@@ -542,6 +583,10 @@ static void makeListing(Listings *pl, const char *pszPath) {
                  addName(p, fd.cFileName, false) &&
                  (fd.cAlternateFileName[0] == '\0' || addName(p, fd.cAlternateFileName, true));
     } while (bKnown && FindNextFileA(hFind, &fd));
+    // Windows ends a listing early on an entry whose names do not fit the
+    // find data (ERROR_MORE_DATA: a short name of kanji in UTF-8); the
+    // names after it are unknown, not absent.
+    bKnown = bKnown && GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(hFind);
     p->bKnown = bKnown && indexListing(p);
 }
@@ -604,10 +649,7 @@ static int appendListed(Str *pstrList, const char *pszPath, Listings *pl) {
     if (appendPart(pstrList, p->pszLong) && appendPart(pstrList, pszName) &&
         appendPart(pstrList, "\n"))
         return 0;
-    if (pstrList->buffer != NULL) {
-        pstrList->buffer[before] = '\0';
-        pstrList->length = before;
-    }
+    cutBack(pstrList, before);
     return LONG_NO_ROOM;
 }
 
@@ -652,10 +694,14 @@ static bool lookUp(const char *pszPath, char *pszName, Listings *pl) {
     return true;
 }
 
-// Whether the path holds a "/" or a "." or ".." component: the shell reads
-// such a path as its full form, and so must the list.
+// Whether the path is relative or holds a "/" or a "." or ".." component:
+// the shell reads such a path as its full form, and so must the list.
 static bool needsFullPath(const char *pszPath) {
     const unsigned char *pComponent = (const unsigned char *)pszPath;
+    bool bUnc = pszPath[0] == '\\' && pszPath[1] == '\\';
+    if (!bUnc && (_ismbblead(pComponent[0]) || pszPath[0] == '\0' || pszPath[1] != ':' ||
+                  pszPath[2] != '\\'))
+        return true;
     for (const unsigned char *q = pComponent;; q++) {
         if (_ismbblead(*q) && q[1] != '\0') {
             q++; // a trail byte is never a separator
@@ -671,11 +717,16 @@ static bool needsFullPath(const char *pszPath) {
 
 // Appends the item at pszPath (lastName: its last component's long name) as
 // the shell will read it: a path with "/", "." or ".." as its full form.
-// Returns 0, LONG_FAILED or LONG_NO_ROOM. A quoted item (bQuoted) falls back
-// to that text when its long form fails, dropping the failed attempt. The
-// folder listings pl (or null) may spare the long-name service.
+// Returns 0, LONG_FAILED, LONG_NO_ROOM or LONG_BAD, which leaves nothing of
+// the item. A quoted item (bQuoted) falls back to that text when its long
+// form fails, dropping the failed attempt. The folder listings pl (or null)
+// may spare the long-name service.
 static int appendItem(Str *pstrList, char *pszPath, const char *lastName, bool bQuoted,
                       Listings *pl) {
+    // Checked as written too: the full form drops a last component's
+    // trailing dots and blanks, as the shell would.
+    if (!isExactPath(pszPath, strlen(pszPath), true))
+        return LONG_BAD;
     Str strFull = {};
     if (needsFullPath(pszPath)) {
         DWORD n = GetFullPathNameA(pszPath, 0, NULL, NULL);
@@ -695,11 +746,14 @@ static int appendItem(Str *pstrList, char *pszPath, const char *lastName, bool b
     if (rc < 0)
         rc = makePathLong(pstrList, pszPath, lastName);
     if (rc == LONG_FAILED && bQuoted) {
-        if (pstrList->buffer != NULL) {
-            pstrList->buffer[before] = '\0';
-            pstrList->length = before;
-        }
+        cutBack(pstrList, before);
         rc = appendPart(pstrList, pszPath) && appendPart(pstrList, "\n") ? 0 : LONG_NO_ROOM;
+    }
+    // The long form comes from the file system, which may hold a name that
+    // the shell reads otherwise (one ending in a dot, made through "\\?\").
+    if (rc == 0 && !isExactPath(pstrList->buffer + before, pstrList->length - before - 1, false)) {
+        cutBack(pstrList, before);
+        rc = LONG_BAD;
     }
     freeStr(&strFull);
     return rc;
@@ -765,6 +819,23 @@ static int longestRun(Pieces *pp, int k, char *pszName) {
     return found;
 }
 
+// The result of parse for a failed appendItem (rc), where a failed long form
+// gives failed.
+static int parseError(int rc, int failed) {
+    return rc == LONG_NO_ROOM ? PARSE_NO_MEMORY : rc == LONG_BAD ? PARSE_BAD_NAME : failed;
+}
+
+// Appends a path too long for the lookups to find as written: nothing is
+// cut, and the caller refuses it by name (fitsFileOperation). Returns 1 or
+// PARSE_NO_MEMORY.
+static int takeOverlong(Str *pstrList, const char *pszPath) {
+    unsigned int before = pstrList->length;
+    if (appendPart(pstrList, pszPath) && appendPart(pstrList, "\n"))
+        return 1;
+    cutBack(pstrList, before);
+    return PARSE_NO_MEMORY;
+}
+
 // Takes the quoted item whose opening quote is at pszQuote. Returns 1, or
 // -1 (bad quoting), -2 (no such entry, or no full form to be had) or
 // PARSE_NO_MEMORY; *ppszClose receives its closing quote.
@@ -778,10 +849,61 @@ static int takeQuoted(Str *pstrList, char *pszQuote, char **ppszClose) {
     int result = -2;
     if (lookUp(pszQuote + 1, szName, NULL)) {
         int rc = appendItem(pstrList, pszQuote + 1, szName, true, NULL);
-        result = rc == 0 ? 1 : rc == LONG_NO_ROOM ? PARSE_NO_MEMORY : -2;
+        result = rc == 0 ? 1 : parseError(rc, -2);
+    } else if (!fitsFileOperation(pszQuote + 1)) {
+        result = takeOverlong(pstrList, pszQuote + 1);
     }
     *pszClose = '"';
     return result;
+}
+
+// Whether the text starts a path of its own: a quote or a drive.
+static bool startsPath(const char *psz) {
+    return psz[0] == '"' || (psz[0] != '\0' && !_ismbblead((unsigned char)psz[0]) && psz[1] == ':');
+}
+
+// The run from piece k, which starts with a drive, up to the piece before the
+// next path or the text's end, when it is too long for the lookups to have
+// found it: an over-long path. -1 otherwise.
+static int overlongRun(Pieces *pp, int k) {
+    char *pszPiece = pp->text + pp->bounds[k] + 1;
+    if (!startsPath(pszPiece))
+        return -1;
+    int e = k;
+    while (e < pp->b && !startsPath(pp->text + pp->bounds[e + 1] + 1))
+        e++;
+    char *pszEnd = pp->text + pp->bounds[e + 1];
+    char chEnd = *pszEnd;
+    *pszEnd = '\0';
+    bool bFits = fitsFileOperation(pszPiece);
+    *pszEnd = chEnd;
+    return bFits ? -1 : e;
+}
+
+// Takes the unquoted item that starts at piece k: the longest existing run,
+// less the empty pieces at its end (a lookup ignores trailing blanks), or an
+// over-long path. Returns 1, 0 (no item starts there) or an error of parse;
+// *pNext receives the piece after it.
+static int takeUnquoted(Str *pstrList, Pieces *pp, int k, int *pNext) {
+    char szName[PATH_BYTES];
+    int found = longestRun(pp, k, szName);
+    bool bOverlong = found < 0 && (found = overlongRun(pp, k)) >= 0;
+    *pNext = found < 0 ? k + 1 : found + 1;
+    if (found < 0)
+        return 0;
+    while (!bOverlong && found > k && pp->bounds[found + 1] == pp->bounds[found] + 1)
+        found--;
+    // szName still holds the entry found for the run.
+    char *pszItem = pp->text + pp->bounds[k] + 1;
+    char *pszEnd = pp->text + pp->bounds[found + 1];
+    char chEnd = *pszEnd;
+    *pszEnd = '\0';
+    int rc = bOverlong ? takeOverlong(pstrList, pszItem)
+                       : appendItem(pstrList, pszItem, szName, false, &pp->listings);
+    *pszEnd = chEnd;
+    if (bOverlong)
+        return rc;
+    return rc == 0 ? 1 : parseError(rc, -3);
 }
 
 // Cuts the text at its blanks (the first byte is never a cut). False when
@@ -819,7 +941,6 @@ int parse(Str *pstrList, Str *pstrText) {
     int *bounds = pieces.bounds;
     int b = pieces.b;
     int result = 0;
-    char szName[PATH_BYTES];
     int k = 0;
     while (k <= b) {
         char *pszPiece = text + bounds[k] + 1;
@@ -837,23 +958,14 @@ int parse(Str *pstrList, Str *pstrText) {
             while (k <= b && bounds[k] != blank)
                 k++;
         } else {
-            int found = longestRun(&pieces, k, szName);
-            if (found < 0) {
-                k++;
-                continue;
-            }
-            // szName still holds the entry found for the run k..found.
-            char *pszEnd = text + bounds[found + 1];
-            char chEnd = *pszEnd;
-            *pszEnd = '\0';
-            int rc = appendItem(pstrList, pszPiece, szName, false, &pieces.listings);
-            *pszEnd = chEnd;
-            if (rc != 0) {
-                result = rc == LONG_NO_ROOM ? PARSE_NO_MEMORY : -3;
+            int next;
+            int rc = takeUnquoted(pstrList, &pieces, k, &next);
+            if (rc < 0) {
+                result = rc;
                 break;
             }
-            result++;
-            k = found + 1;
+            result += rc;
+            k = next;
         }
     }
     freeListings(&pieces.listings);

@@ -24,9 +24,22 @@ int count_sp(const char *psz);
 // Splits the command-line tail into the source list (each path followed by
 // "\n"). Returns the number of items, or -1 (bad quoting), -2 (a quoted path
 // that does not exist), -3 (an unquoted item whose long name failed) or
-// PARSE_NO_MEMORY (the list could not grow: no item is ever cut short).
+// PARSE_NO_MEMORY (the list could not grow: no item is ever cut short) or
+// PARSE_BAD_NAME (an item the shell would read as another: isExactPath). A
+// relative item is taken in its full form; a path too long for the lookups
+// and the file operation is taken as written, for the caller to refuse by
+// name (fitsFileOperation).
 int parse(Str *pstrList, Str *pstrText);
 #define PARSE_NO_MEMORY (-4)
+#define PARSE_BAD_NAME  (-6)
+
+// Whether the shell's file operation acts on exactly the item that the cb
+// bytes at pszPath name: an absolute path (a drive's root, or below it or a
+// share), no wildcard, control character, '<', '>', '"' or '|', no colon but
+// the drive's, and no component that is empty or ends in a dot or a blank.
+// bWritten: a path as written, which the splitter first takes in its full
+// form, so it may be relative and hold "/", "." and "..".
+bool isExactPath(const char *pszPath, size_t cb, bool bWritten);
 
 // pstrPath := the folder, a backslash unless the folder ends in one (a drive
 // root), and the name. False when an allocation cut it short: nothing may act

@@ -622,8 +622,9 @@ STDMETHODIMP_(ULONG) OneFormat::Release() {
 STDMETHODIMP OneFormat::GetData(FORMATETC *pFmt, STGMEDIUM *pMedium) {
     if (QueryGetData(pFmt) != S_OK)
         return DV_E_FORMATETC;
-    HGLOBAL h = GlobalAlloc(GHND, bytes.size());
-    memcpy(GlobalLock(h), bytes.data(), bytes.size());
+    const std::string &data = pFmt->cfFormat == cf ? bytes : bytes2;
+    HGLOBAL h = GlobalAlloc(GHND, data.size());
+    memcpy(GlobalLock(h), data.data(), data.size());
     GlobalUnlock(h);
     *pMedium = {};
     pMedium->tymed = TYMED_HGLOBAL;
@@ -631,7 +632,10 @@ STDMETHODIMP OneFormat::GetData(FORMATETC *pFmt, STGMEDIUM *pMedium) {
     return S_OK;
 }
 STDMETHODIMP OneFormat::QueryGetData(FORMATETC *pFmt) {
-    return pFmt->cfFormat == cf && (pFmt->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+    return (pFmt->cfFormat == cf || (cf2 != 0 && pFmt->cfFormat == cf2)) &&
+                   (pFmt->tymed & TYMED_HGLOBAL)
+               ? S_OK
+               : DV_E_FORMATETC;
 }
 STDMETHODIMP OneFormat::GetDataHere(FORMATETC *, STGMEDIUM *) {
     return E_NOTIMPL;

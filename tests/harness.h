@@ -124,6 +124,8 @@ struct OneFormat final : IDataObject {
     LONG refs = 1;
     CLIPFORMAT cf;
     std::string bytes;
+    CLIPFORMAT cf2 = 0; // a second format, when not 0
+    std::string bytes2;
     OneFormat(CLIPFORMAT cfFormat, const std::string &data) : cf(cfFormat), bytes(data) {}
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;

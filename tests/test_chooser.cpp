@@ -790,8 +790,8 @@ static DropResult dropInto(Str *pstrList, HGLOBAL h, WCHAR **ppszForeign) {
 // One walk of the block gives the very bytes of a DragQueryFileA loop, for
 // ANSI and wide blocks, Shift-JIS names and names longer than MAX_PATH.
 TEST(ChooserDrop, OneWalkGivesWhatDragQueryFileGives) {
-    std::vector<std::wstring> names = {L"C:\\p.txt", L"C:\\表\\ソ q", std::wstring(300, L'n'),
-                                       L"C:\\ポ"};
+    std::vector<std::wstring> names = {L"C:\\p.txt", L"C:\\表\\ソ q",
+                                       L"C:\\" + std::wstring(300, L'n'), L"C:\\ポ"};
     for (bool bWide : {false, true}) {
         SCOPED_TRACE(bWide ? "wide" : "ansi");
         HGLOBAL h = makeDrop(names, bWide);
@@ -835,15 +835,20 @@ TEST(ChooserDrop, RefusedWholeAndListKept) {
     EXPECT_EQ("X\n", strText(list));
     GlobalFree(h);
 
-    // A slash, "." or ".." would have the shell read another path (表 ends in 0x5C).
-    for (const wchar_t *pszOdd : {L"C:\\a/b.txt", L"C:\\a\\..", L"C:\\.\\b", L"表\\..\\x"}) {
+    // Names the shell would read as other paths (表 ends in 0x5C): "C:\表."
+    // acts on "C:\表".
+    for (const wchar_t *pszOdd :
+         {L"C:\\a/b.txt", L"C:\\a\\..", L"C:\\.\\b", L"表\\..\\x", L"C:\\src\\*", L"C:\\s\\?.txt",
+          L"C:\\表.", L"C:\\a.txt ", L"C:\\a\n\\..", L"C:\\a<b", L"C:\\a|b", L"C:\\a\"b",
+          L"C:\\a:b", L"relative.txt", L"\\x.txt", L"C:x.txt", L"C:\\a\\\\b"}) {
         for (bool bWide : {false, true}) {
             h = makeDrop({L"C:\\ok.txt", pszOdd}, bWide);
             EXPECT_EQ(DROP_BAD_NAME, dropInto(&list, h, &pszForeign)) << bWide;
+            free(pszForeign);
             GlobalFree(h);
         }
     }
-    h = makeDrop({L"C:\\表.", L"C:\\...\\a..b"}, false); // not "." or ".." names
+    h = makeDrop({L"C:\\表", L"C:\\ポ\\a..b", L"\\\\server\\share\\x", L"D:\\"}, false);
     EXPECT_EQ(DROP_ADDED, dropInto(&list, h, &pszForeign));
     GlobalFree(h);
     assignStr(&list, "X\n");
@@ -898,6 +903,7 @@ TEST(ChooserDrop, ForeignNameIsNamedInAWarning) {
         {makeDrop({L"C:\\한.txt"}, true), L"\r\n\r\nC:\\한.txt\r\n"},
         {makeDrop({L"C:\\ok.txt", toWide(tooLong)}, false),
          L"\r\n\r\n" + toWide(tooLong) + L"\r\n"},
+        {makeDrop({L"C:\\ok.txt", L"C:\\src\\*.doc"}, false), L"\r\n\r\nC:\\src\\*.doc\r\n"},
     };
     for (const auto &row : rows) {
         ChooserSettings cs("C:\\in\\x.txt\n", 0);

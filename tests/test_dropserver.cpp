@@ -152,37 +152,53 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
     }
 }
 
-// Only the shell's ID-list array: its paths are read and copied as given.
+// Only the shell's ID-list array, or with a CF_HDROP that left an item out
+// (as Windows leaves out long paths): its paths are read and copied as given.
 TEST_F(DropServer, TakesTheShellIdListAlone) {
     std::string a = dir.file("src\\表の長いファイル名.txt", "a");
     std::string b = dir.file("src\\b c.txt", "b");
     touchFolders(dest);
-    IDataObject *pShell = shellSelection(src);
-    ASSERT_NE(nullptr, pShell);
-    OneFormat *pData = new OneFormat(cfIdList, blockOf(pShell, cfIdList));
-    pShell->Release();
-    drop(pData);
-    pData->Release();
-    DWORD pid = programPid();
-    ASSERT_NO_FATAL_FAILURE(chooseDest(pid));
-    HWND hBox = waitMessageBox(pid);
-    ASSERT_NE(nullptr, hBox);
-    std::string text = messageBoxText(hBox);
-    EXPECT_NE(std::string::npos, text.find(a + "\n")) << text;
-    EXPECT_NE(std::string::npos, text.find(b + "\n")) << text;
-    clickId(hBox, IDYES);
-    ASSERT_TRUE(waitExit(pid, 20000));
-    EXPECT_EQ("a", readFile(dest + "\\表の長いファイル名.txt"));
-    EXPECT_EQ("b", readFile(dest + "\\b c.txt"));
+    for (bool bShortHdrop : {false, true}) {
+        IDataObject *pShell = shellSelection(src);
+        ASSERT_NE(nullptr, pShell);
+        OneFormat *pData = new OneFormat(cfIdList, blockOf(pShell, cfIdList));
+        pShell->Release();
+        DROPFILES df = {sizeof(DROPFILES), {0, 0}, FALSE, TRUE};
+        std::wstring wb = toWide(b);
+        pData->cf2 = bShortHdrop ? CF_HDROP : 0;
+        pData->bytes2 = std::string((const char *)&df, sizeof(df)) +
+                        std::string((const char *)wb.c_str(), (wb.size() + 1) * 2) +
+                        std::string(2, '\0');
+        drop(pData);
+        pData->Release();
+        DWORD pid = programPid();
+        ASSERT_NO_FATAL_FAILURE(chooseDest(pid));
+        HWND hBox = waitMessageBox(pid);
+        ASSERT_NE(nullptr, hBox);
+        std::string text = messageBoxText(hBox);
+        EXPECT_NE(std::string::npos, text.find(a + "\n")) << text;
+        EXPECT_NE(std::string::npos, text.find(b + "\n")) << text;
+        clickId(hBox, IDYES);
+        ASSERT_TRUE(waitExit(pid, 20000));
+        EXPECT_EQ("a", readFile(dest + "\\表の長いファイル名.txt"));
+        EXPECT_EQ("b", readFile(dest + "\\b c.txt"));
+        DeleteFileA((dest + "\\表の長いファイル名.txt").c_str());
+        DeleteFileA((dest + "\\b c.txt").c_str());
+        pTarget->Release();
+        pTarget = NULL;
+    }
 }
 
 // A selection that is no list, or an empty one, ends the run with a message.
 TEST_F(DropServer, MalformedOrEmptySelectionEndsWithAMessage) {
     DROPFILES df = {sizeof(DROPFILES), {0, 0}, FALSE, FALSE};
     std::string header((const char *)&df, sizeof(df));
+    df.fWide = TRUE;
+    std::string wide((const char *)&df, sizeof(df));
     df.pFiles = 0x10000; // the names would start past the block
     std::string outside((const char *)&df, sizeof(df));
-    const UINT cida[] = {1, 12, 400}; // the item's list lies past the block
+    const UINT cida[] = {1, 12, 400};                      // the item's list lies past the block
+    std::string wild((const char *)L"C:\\src\\*.txt", 26); // named in the refusal
     struct {
         CLIPFORMAT cf;
         std::string bytes;
@@ -192,6 +208,7 @@ TEST_F(DropServer, MalformedOrEmptySelectionEndsWithAMessage) {
         {CF_HDROP, header + std::string(2, '\0'), "操作すべきファイルが指定されていません"},
         {cfIdList, std::string((const char *)cida, sizeof(cida)) + std::string(2, '\0'),
          "引数解析中にエラー"},
+        {CF_HDROP, wide + wild + std::string(4, '\0'), "C:\\src\\*.txt"},
     };
     for (auto &row : rows) {
         SCOPED_TRACE(row.message);

@@ -45,6 +45,11 @@ static DWORD WINAPI countingService(LPCSTR pszShort, LPSTR pszOut, DWORD cb) {
     return GetLongPathNameA(pszShort, pszOut, cb);
 }
 
+// A name that grows by a byte between the two calls: each answer is a size.
+static DWORD WINAPI growingService(LPCSTR, LPSTR, DWORD cb) {
+    return cb < 50 ? 50 : cb + 1;
+}
+
 static std::vector<size_t> reallocSizes;
 static size_t cbFailAt = 0; // 0: never fail
 static void *countingRealloc(void *p, size_t cb) {
@@ -151,6 +156,13 @@ TEST_F(LongName, ServiceFailuresKeepTheListLength) {
     EXPECT_EQ(LONG_NO_ROOM, expand(&exact, shortOf(fileLong), "ignored"));
     EXPECT_EQ("C:\\first\n", textOf(exact));
     EXPECT_EQ('\0', exact.buffer[exact.length]);
+
+    ptrGetLongPathName = growingService;
+    pfnStrRealloc = realloc;
+    freeStr(&small);
+    assignStr(&small, "C:\\first\n");
+    EXPECT_EQ(LONG_FAILED, expand(&small, shortOf(fileLong), "ignored"));
+    EXPECT_EQ("C:\\first\n", textOf(small));
     freeStr(&list);
     freeStr(&small);
     freeStr(&exact);

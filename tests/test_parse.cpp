@@ -62,6 +62,8 @@ class Parse : public ::testing::Test {
 };
 
 TEST_F(Parse, Table) {
+    const std::string longPath = "C:\\" + std::string(150, 'n') + " " + std::string(150, 'n');
+    const std::string quotedLong = "\"" + longPath + "\"", twoLong = longPath + " %D\\b";
     const ParseCase cases[] = {
         {"", 0, {}},
         {"%D\\b", 1, {"%D\\b"}},
@@ -71,11 +73,14 @@ TEST_F(Parse, Table) {
         {"%D\\a b.txt", 1, {"%D\\a b.txt"}},
         // The search stops at the first missing run: "x y" is missing, so
         // "x y z" is never tried; y is dropped and z exists relative to the
-        // current folder.
-        {"%D\\x y z", 2, {"%D\\x", "z"}},
+        // current folder, which gives its full form.
+        {"%D\\x y z", 2, {"%D\\x", "%D\\z"}},
         {"%D\\x y", 1, {"%D\\x"}},
         {"%D\\x y q", 1, {"%D\\x"}},
-        {"%D\\x y z b", 3, {"%D\\x", "z", "b"}},
+        {"%D\\x y z b", 3, {"%D\\x", "%D\\z", "%D\\b"}},
+        {"\"b\"", 1, {"%D\\b"}},
+        // A lookup ignores the blank of an empty piece; the item does not hold it.
+        {"%D\\a  %D\\b", 2, {"%D\\a", "%D\\b"}},
         // Listed after its first miss: the name as written, or as the
         // service spells it when written otherwise.
         {"%D\\m n o.txt %D\\M N O.TXT", 2, {"%D\\m n o.txt", "%D\\m n o.txt"}},
@@ -103,11 +108,15 @@ TEST_F(Parse, Table) {
         {"\"%D\\表\\a b.txt\"", 1, {"%D\\表\\a b.txt"}},
         {"%D\\ポ ポ.txt", 1, {"%D\\ポ ポ.txt"}},
         {"%D\\ソ dir %D\\b", 2, {"%D\\ソ dir", "%D\\b"}},
-        // Shapes that only FindFirstFileA answers rightly: a trailing dot it
-        // strips, a trailing backslash and a wildcard.
-        {"\"%D\\b.\"", 1, {"%D\\b."}},
+        // Names a lookup finds but the shell reads as others: a trailing dot
+        // it strips, a wildcard. A trailing backslash finds nothing.
+        {"\"%D\\b.\"", PARSE_BAD_NAME, {}},
         {"%D\\b\\ %D\\a", 1, {"%D\\a"}},
-        {"\"%D\\q*.txt\"", 1, {"%D\\q*.txt"}},
+        {"\"%D\\q*.txt\"", PARSE_BAD_NAME, {}},
+        {"%D\\a %D\\q*", PARSE_BAD_NAME, {"%D\\a"}},
+        // Too long for the lookups: taken as written, for the driver to name.
+        {quotedLong.c_str(), 1, {longPath}},
+        {twoLong.c_str(), 2, {longPath, "%D\\b"}},
         // A slash, "." or ".." is read as the shell reads it: the full form.
         {"%D\\My Documents/a.txt", 1, {"%D\\My Documents\\a.txt"}},
         {"\"%D\\My Documents\\..\\b\"", 1, {"%D\\b"}},

@@ -272,8 +272,9 @@ static int WINAPI renamingCopy(LPSHFILEOPSTRUCTA pOp) {
     HDSA hdsa = DSA_Create(sizeof(SHNAMEMAPPINGA), 1);
     const char *pszOld = "C:\\src\\a.txt";
     std::string newPath = renameDest + "\\a (2).txt";
+    // A new path's count far past its NUL: the name still ends there.
     SHNAMEMAPPINGA m = {(LPSTR)SHAlloc(strlen(pszOld) + 1), (LPSTR)SHAlloc(newPath.size() + 1),
-                        (int)strlen(pszOld), (int)newPath.size()};
+                        (int)strlen(pszOld), (int)newPath.size() + 0x10000000};
     strcpy(m.pszOldPath, pszOld);
     strcpy(m.pszNewPath, newPath.c_str());
     DSA_InsertItem(hdsa, DA_LAST, &m);

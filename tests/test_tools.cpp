@@ -21,9 +21,19 @@ static BOOL WINAPI destroyMenuSpy(HMENU hMenu) {
     noteDestroyed(hMenu);
     return DestroyMenu(hMenu);
 }
-#define DestroyMenu destroyMenuSpy
+// A search for a name starting "more" ends as Windows' ANSI search does on a
+// short name of kanji in UTF-8.
+static HANDLE WINAPI findFirstSpy(LPCSTR pszPath, LPWIN32_FIND_DATAA pfd) {
+    if (strstr(pszPath, "\\more") == NULL)
+        return FindFirstFileA(pszPath, pfd);
+    SetLastError(ERROR_MORE_DATA);
+    return INVALID_HANDLE_VALUE;
+}
+#define DestroyMenu    destroyMenuSpy
+#define FindFirstFileA findFirstSpy
 #include "../src/portygui.cpp"
 #undef DestroyMenu
+#undef FindFirstFileA
 #include "harness.h"
 #include <atomic>
 #include <mutex>
@@ -798,6 +808,7 @@ TEST(NewFolder, NamesTakenByAFolderOrAFileAreRefused) {
     TestDir dir("tools_taken");
     std::string parent = dir.folder("p");
     dir.folder("p\\sub");
+    dir.folder("p\\more");
     dir.file("p\\file.txt", "keep");
     touchFolders(parent);
     ToolsRun run(0, {}, "");
@@ -806,7 +817,7 @@ TEST(NewFolder, NamesTakenByAFolderOrAFileAreRefused) {
         HWND hChooser = openedChooser();
         ASSERT_NE(nullptr, hChooser);
         ASSERT_TRUE(selectFolder(hChooser, parent));
-        for (const char *name : {"sub", "SUB", "file.txt"}) {
+        for (const char *name : {"sub", "SUB", "file.txt", "more"}) {
             clearSpies();
             PostMessageA(dialog_data.hNew, BM_CLICK, 0, 0);
             HWND hDialog = waitNameDialog();
@@ -820,7 +831,7 @@ TEST(NewFolder, NamesTakenByAFolderOrAFileAreRefused) {
     });
     run.show();
     driver.thread.join();
-    EXPECT_EQ((std::vector<std::string>{szTakenWarning, szTakenWarning, szTakenWarning}), warnings);
+    EXPECT_EQ(std::vector<std::string>(4, szTakenWarning), warnings);
     EXPECT_EQ("keep", readFile(parent + "\\file.txt"));
 }
 
