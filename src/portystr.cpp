@@ -400,8 +400,10 @@ bool isExactPath(const char *pszPath, size_t cb, bool bWritten) {
         return true; // a drive's root
     size_t start = bUnc ? 2 : (bDrive ? 2 : 0) + (bRooted ? 1 : 0);
     for (size_t i = start;; i++) {
-        if (i < cb && _ismbblead(p[i]) && i + 1 < cb) {
-            i++; // a double-byte character is never special
+        // A double-byte character is never special; a byte below 0x40 is
+        // never a trail byte, and is checked on its own.
+        if (i + 1 < cb && _ismbblead(p[i]) && p[i + 1] >= 0x40) {
+            i++;
         } else if (i == cb || isSep(p[i])) {
             size_t n = i - start;
             const char *pComponent = (const char *)p + start;

@@ -7,7 +7,9 @@
 // match like names; paths are normalised as Windows does before a lookup
 // (relative ones against the current folder, "/" as "\", "." and ".."
 // folded, trailing blanks and dots cut from the last component); wildcards
-// work in the last component only. Not modelled: other drives, UNC paths,
+// work in the last component only. In UTF-8, a short name of kanji can
+// outgrow cAlternateFileName, and FindNextFileA then fails with
+// ERROR_MORE_DATA, as on Windows. Not modelled: other drives, UNC paths,
 // DOS wildcard subtleties of "?" and "<>", file sizes and times.
 #include "fakefs.h"
 #include <mbctype.h>
@@ -205,13 +207,19 @@ std::string makeAlias(int dir, const std::string &name) {
     if (!base.empty() && base.size() <= 8 && ext.size() <= 3 &&
         name.find(' ') == std::string::npos && base.find('.') == std::string::npos)
         return "";
+    // A kanji or kana (three bytes in UTF-8) takes two bytes of the 8.3 name,
+    // as in the OEM code page.
     auto keep = [](const std::string &s, size_t max) {
         std::string out;
-        for (size_t i = 0, n; (n = charLen(u(s.c_str() + i))) != 0; i += n) {
+        for (size_t i = 0, n, width = 0; (n = charLen(u(s.c_str() + i))) != 0; i += n) {
             unsigned char c = (unsigned char)s[i];
-            if (out.size() + n <= max &&
-                (n == 2 || (c >= '0' && c <= '9') || (fold(c) >= 'A' && fold(c) <= 'Z')))
+            if (codePage != 932 && c >= 0xE0 && c <= 0xEF && i + 2 < s.size())
+                n = 3;
+            if (width + (n == 3 ? 2 : n) <= max &&
+                (n > 1 || (c >= '0' && c <= '9') || (fold(c) >= 'A' && fold(c) <= 'Z'))) {
                 out.append(1, (char)fold(c)).append(s, i + 1, n - 1);
+                width += n == 3 ? 2 : n;
+            }
         }
         return out;
     };
@@ -225,19 +233,23 @@ std::string makeAlias(int dir, const std::string &name) {
     }
 }
 
-void fill(WIN32_FIND_DATAA *pfd, const char *pszName, const char *pszAlias, bool bDir) {
+// Fills the find data; false when the alias does not fit (it is cut then).
+bool fill(WIN32_FIND_DATAA *pfd, const char *pszName, const char *pszAlias, bool bDir) {
     memset(pfd, 0, sizeof *pfd);
     pfd->dwFileAttributes = bDir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     strcpy(pfd->cFileName, pszName);
-    strcpy(pfd->cAlternateFileName, pszAlias);
+    strncpy(pfd->cAlternateFileName, pszAlias, sizeof pfd->cAlternateFileName - 1);
+    return strlen(pszAlias) < sizeof pfd->cAlternateFileName;
 }
 
-// A search: the folder's node, its mask, and the next candidate (0 and 1
-// stand for "." and ".." outside the root, then the folder's entries).
+// A search: the folder's node, its mask, the next candidate (0 and 1 stand
+// for "." and ".." outside the root, then the folder's entries), and whether
+// the last match fit the find data.
 struct Search {
     int dir;
     std::string mask;
     size_t next;
+    bool bFits;
 };
 std::vector<Search *> searches;
 
@@ -320,7 +332,7 @@ bool nextMatch(Search *ps, WIN32_FIND_DATAA *pfd) {
                                   (!node.alias.empty() && glob(pMask, u(node.alias.c_str())))
                             : sameName(node.name, ps->mask) || sameName(node.alias, ps->mask);
         if (bMatch) {
-            fill(pfd, node.name.c_str(), node.alias.c_str(), node.bDir);
+            ps->bFits = fill(pfd, node.name.c_str(), node.alias.c_str(), node.bDir);
             ps->next++;
             return true;
         }
@@ -351,7 +363,7 @@ HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd) {
     int dir = walk(comps, comps.size() - 1);
     if (dir < 0 || !nodes[dir].bDir)
         return INVALID_HANDLE_VALUE;
-    Search *ps = new Search{dir, comps.back() == "*.*" ? "*" : comps.back(), 0};
+    Search *ps = new Search{dir, comps.back() == "*.*" ? "*" : comps.back(), 0, true};
     if (!nextMatch(ps, pfd)) {
         delete ps;
         return INVALID_HANDLE_VALUE;
@@ -361,12 +373,22 @@ HANDLE FindFirstFileA(LPCSTR pszPath, WIN32_FIND_DATAA *pfd) {
     return ps;
 }
 
-BOOL FindNextFileA(HANDLE hFind, WIN32_FIND_DATAA *pfd) {
+// The next match of a search; the wide call never fails for a long alias.
+static BOOL findNext(HANDLE hFind, WIN32_FIND_DATAA *pfd, bool bWide) {
     for (Search *ps : searches) {
-        if (ps == hFind)
-            return nextMatch(ps, pfd);
+        if (ps != hFind)
+            continue;
+        lastError = ERROR_NO_MORE_FILES;
+        if (!nextMatch(ps, pfd))
+            return 0;
+        lastError = ERROR_MORE_DATA;
+        return bWide || ps->bFits;
     }
     return 0;
+}
+
+BOOL FindNextFileA(HANDLE hFind, WIN32_FIND_DATAA *pfd) {
+    return findNext(hFind, pfd, false);
 }
 
 static void widen(const WIN32_FIND_DATAA *pfd, WIN32_FIND_DATAW *pwfd) {
@@ -390,7 +412,7 @@ HANDLE FindFirstFileW(const WCHAR *pszPath, WIN32_FIND_DATAW *pfd) {
 
 BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW *pfd) {
     WIN32_FIND_DATAA fd;
-    if (!FindNextFileA(hFind, &fd))
+    if (!findNext(hFind, &fd, true))
         return 0;
     widen(&fd, pfd);
     return 1;
@@ -508,6 +530,41 @@ DWORD GetLongPathNameA(LPCSTR pszShort, LPSTR pszLong, DWORD cch) {
         return (DWORD)out.size() + 1;
     memcpy(pszLong, out.c_str(), out.size() + 1);
     return (DWORD)out.size();
+}
+
+bool fsExactPath(const char *pszPath, bool bWritten) {
+    std::string p = pszPath;
+    // Bytes of the character at i: no trail byte is below 0x40.
+    auto len = [&](size_t i) {
+        return isLead((unsigned char)p[i]) && i + 1 < p.size() && (unsigned char)p[i + 1] >= 0x40
+                   ? 2
+                   : 1;
+    };
+    for (size_t i = 0; bWritten && i < p.size(); i += len(i))
+        p[i] = p[i] == '/' ? '\\' : p[i];
+    bool bUnc = p.compare(0, 2, "\\\\") == 0;
+    bool bDrive = p.size() >= 2 && p[1] == ':' && fold((unsigned char)p[0]) >= 'A' &&
+                  fold((unsigned char)p[0]) <= 'Z';
+    bool bRooted = bDrive ? p.size() >= 3 && p[2] == '\\' : p.compare(0, 1, "\\") == 0;
+    if (!bWritten && !bUnc && !(bDrive && bRooted))
+        return false;
+    if (bDrive && bRooted && p.size() == 3)
+        return true;
+    std::vector<std::string> comps(1);
+    for (size_t i = bUnc ? 2 : (bDrive ? 2 : 0) + bRooted, n; i < p.size(); i += n) {
+        n = len(i);
+        if (n == 1 && p[i] == '\\')
+            comps.emplace_back();
+        else if (n == 1 && ((unsigned char)p[i] < 0x20 || strchr("*?\"<>|:/", p[i]) != nullptr))
+            return false;
+        else
+            comps.back().append(p, i, n);
+    }
+    for (const std::string &c : comps) {
+        if (c == "." || c == ".." ? !bWritten : c.empty() || c.back() == '.' || c.back() == ' ')
+            return false;
+    }
+    return true;
 }
 
 int _ismbblead(unsigned int c) {

@@ -17,3 +17,8 @@ bool fsAdd(const char *pszPath);
 bool fsSetCwd(const char *pszPath);
 // Search handles opened by FindFirstFileA and not yet closed.
 int fsOpenHandles();
+// Whether the shell acts on exactly the item the path names, written plainly:
+// absolute, no wildcard, control character, < > " | or colon but the drive's,
+// no component empty or ending in a dot or a blank. bWritten: a path as
+// written, which may also be relative and hold "/", "." and "..".
+bool fsExactPath(const char *pszPath, bool bWritten);

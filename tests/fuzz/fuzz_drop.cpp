@@ -8,6 +8,7 @@
 #include <string.h>
 #include <string>
 #include "dropfiles.h"
+#include "fakefs.h"
 #include <shlobj.h>
 
 namespace {
@@ -18,8 +19,9 @@ void broken(const char *pszRule) {
 }
 
 // The names of a drop block as plain rules: -1 when a name runs past the
-// block or the names start past it.
-int plainDropCount(const BYTE *p, size_t cb) {
+// block or the names start past it. *pbBad: a name the code page holds
+// (wide units up to 0xFF here) that the shell would read as another item.
+int plainDropCount(const BYTE *p, size_t cb, bool *pbBad) {
     if (cb < sizeof(DROPFILES))
         return -1;
     DROPFILES df;
@@ -30,18 +32,22 @@ int plainDropCount(const BYTE *p, size_t cb) {
     for (size_t i = df.pFiles;; n++) {
         if (cb - i < unit)
             return (int)n; // the block ends the list
-        bool bEmpty = true;
+        bool bEmpty = true, bForeign = false;
+        std::string name;
         size_t j = i;
         for (; cb - j >= unit; j += unit) {
             bool bNul = unit == 1 ? p[j] == 0 : (p[j] == 0 && p[j + 1] == 0);
             if (bNul)
                 break;
             bEmpty = false;
+            bForeign = bForeign || (unit == 2 && p[j + 1] != 0);
+            name += (char)p[j];
         }
         if (bEmpty && cb - j >= unit)
             return (int)n; // the empty name ends the list
         if (cb - j < unit)
             return -1;
+        *pbBad = *pbBad || (!bForeign && !fsExactPath(name.c_str(), false));
         i = j + unit;
     }
 }
@@ -51,21 +57,25 @@ void checkDrop(const BYTE *p, size_t cb) {
     assignStr(&list, "C:\\first\n");
     WCHAR *pszForeign = NULL;
     DropResult result = appendDropped(&list, p, cb, &pszForeign);
-    int n = plainDropCount(p, cb);
+    bool bBad = false;
+    int n = plainDropCount(p, cb, &bBad);
     if ((result == DROP_MALFORMED) != (n < 0))
         broken("a block is refused exactly when it is not one");
     if (result != DROP_ADDED && strcmp(list.buffer, "C:\\first\n") != 0)
         broken("a refused drop leaves the list as it was");
-    if ((result == DROP_FOREIGN) != (pszForeign != NULL))
-        broken("foreign names are listed exactly when the drop is refused for them");
+    if ((result == DROP_FOREIGN || result == DROP_BAD_NAME) != (pszForeign != NULL))
+        broken("names are listed exactly when the drop is refused for them");
+    if (result == DROP_ADDED && bBad)
+        broken("no name the shell would read as another item is added");
+    if (result == DROP_BAD_NAME && !bBad)
+        broken("a drop is refused for its names only when one breaks the rules");
     if (result == DROP_ADDED) {
         if (strlen(list.buffer) > list.length || list.length > list.capacity)
             broken("the list stays within its block");
         int lines = 0;
         for (unsigned int i = 0; i < list.length; i++)
             lines += list.buffer[i] == '\n';
-        // An ANSI name may hold a newline byte of its own.
-        if (lines < 1 + n || list.buffer[list.length - 1] != '\n')
+        if (lines != 1 + n || list.buffer[list.length - 1] != '\n')
             broken("every name is added, each ended by a newline");
     }
     free(pszForeign);

@@ -47,8 +47,9 @@ const char *const kTree[] = {
     "pagefile.sys",
     "work\\held open.sys",
 };
-// UTF-8 names: é, 〜 (U+301C), Hangul with a blank, an emoji, Greek, and 表,
-// whose code page 932 trail byte is 0x5C.
+// UTF-8 names: é, 〜 (U+301C), Hangul with a blank, an emoji, Greek, 表,
+// whose code page 932 trail byte is 0x5C, and 01議事録 2024.doc, whose short
+// name 01議事~1.DOC outgrows cAlternateFileName and ends a listing of work.
 const char *const kTreeUtf8[] = {
     "caf\xC3\xA9\xE3\x80\x9C.txt",
     "\xED\x95\x9C\xEA\xB8\x80 \xED\x8C\x8C\xEC\x9D\xBC.txt",
@@ -56,6 +57,7 @@ const char *const kTreeUtf8[] = {
     "\xCE\xA9mega dir\\a b.txt",
     "\xE8\xA1\xA8\\\xE8\xA1\xA8.txt",
     "d\xC3\xA9st\xF0\x9F\x98\x80\\",
+    "work\\01\xE8\xAD\xB0\xE4\xBA\x8B\xE9\x8C\xB2 2024.doc",
     "work\\b",
 };
 const char *const kCwd[] = {"C:\\work", "C:\\", "C:\\\x95\x5C", "C:\\Program Files\\Some Dir"};
@@ -120,10 +122,12 @@ std::vector<std::string> parts(const std::string &path, bool bSlash) {
     return out;
 }
 
-// An item holding a slash or a "." or ".." component is read as its full
-// form, as the shell reads it; "" when there is none.
+// An item that is relative or holds a slash or a "." or ".." component is
+// read as its full form, as the shell reads it; "" when there is none.
 std::string asTheShellReads(const std::string &path) {
-    bool bFull = false;
+    bool bFull =
+        path.compare(0, 2, "\\\\") != 0 && (path.size() < 3 || _ismbblead((unsigned char)path[0]) ||
+                                            path[1] != ':' || path[2] != '\\');
     for (const std::string &part : parts(path, true))
         bFull = bFull || part == "." || part == "..";
     if (!bFull && parts(path, true).size() == parts(path, false).size())
@@ -187,6 +191,23 @@ int refParse(std::string text, std::string &list) {
     auto run = [&](size_t k, size_t e) {
         return text.substr(bounds[k] + 1, bounds[e + 1] - bounds[k] - 1);
     };
+    // Appends the item found at path as the shell reads it, checked as written
+    // and as appended: 0, or the error of parse.
+    auto take = [&](std::string path, const std::string &name, bool bQuoted) {
+        std::string before = list;
+        if (!fsExactPath(path.c_str(), true))
+            return PARSE_BAD_NAME;
+        path = asTheShellReads(path);
+        if (path.empty())
+            return bQuoted ? -2 : -3; // never: a path found has a full form
+        if (!refLong(list, path, name)) {
+            if (!bQuoted)
+                return -3;
+            list = before + path + "\n";
+        }
+        std::string item = list.substr(before.size(), list.size() - before.size() - 1);
+        return fsExactPath(item.c_str(), false) ? 0 : PARSE_BAD_NAME;
+    };
     int count = 0;
     std::string name;
     for (size_t k = 0, b = bounds.size() - 2; !text.empty() && k <= b;) {
@@ -194,14 +215,11 @@ int refParse(std::string text, std::string &list) {
             size_t close = find(text, bounds[k] + 2, '"');
             if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ' '))
                 return -1;
-            std::string path = text.substr(bounds[k] + 2, close - bounds[k] - 2), before = list;
+            std::string path = text.substr(bounds[k] + 2, close - bounds[k] - 2);
             if (!lookUp(path, name))
                 return -2;
-            path = asTheShellReads(path);
-            if (path.empty())
-                return -2; // never: a path found has a full form
-            if (!refLong(list, path, name))
-                list = before + path + "\n";
+            if (int rc = take(path, name, true))
+                return rc;
             count++;
             while (k <= b && bounds[k] != close + 1)
                 k++;
@@ -221,13 +239,15 @@ int refParse(std::string text, std::string &list) {
         }
         if (found == std::string::npos) {
             k++;
-        } else if (asTheShellReads(run(k, found)).empty() ||
-                   !refLong(list, asTheShellReads(run(k, found)), name)) {
-            return -3;
-        } else {
-            count++;
-            k = found + 1;
+            continue;
         }
+        size_t last = found; // a lookup ignores the blank of an empty piece
+        while (last > k && run(last, last).empty())
+            last--;
+        if (int rc = take(run(k, last), name, false))
+            return rc;
+        count++;
+        k = found + 1;
     }
     return count;
 }
@@ -283,8 +303,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     pfnStrCalloc = calloc;
     pfnStrRealloc = realloc;
 
-    require(rc >= -3 || (rc == PARSE_NO_MEMORY && failed > 0),
-            "result is a count, -1, -2, -3 (-4 after a failed allocation)", rc, list);
+    require(rc >= -3 || rc == PARSE_BAD_NAME || (rc == PARSE_NO_MEMORY && failed > 0),
+            "result is a count, -1, -2, -3, -6 (-4 after a failed allocation)", rc, list);
     if (failed == 0) {
         std::string refList;
         int refRc = refParse(tail, refList);

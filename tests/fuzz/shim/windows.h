@@ -35,6 +35,8 @@ typedef size_t SIZE_T;
 #define ERROR_FILE_NOT_FOUND     2
 #define ERROR_ACCESS_DENIED      5
 #define ERROR_SHARING_VIOLATION  32
+#define ERROR_NO_MORE_FILES      18
+#define ERROR_MORE_DATA          234
 #define WC_ERR_INVALID_CHARS     0x80
 
 struct FILETIME {
