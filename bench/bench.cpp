@@ -627,7 +627,7 @@ static void dialogFigures() {
 
 // The product's clearing of the transferred items in the destination.
 static void clearInDestination(const char *pszDest, const char *pszList) {
-    ChangeFileAttr(pszDest, pszList, NULL, NULL);
+    ChangeFileAttr(pszDest, pszList, NULL, NULL, NULL);
 }
 
 static void bareClear(const std::string &folder) {

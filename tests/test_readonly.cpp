@@ -94,7 +94,7 @@ static std::string nulList(const std::vector<std::string> &paths) {
 
 static void clearIn(const std::string &dest, const std::vector<std::string> &sources) {
     std::string list = nulList(sources);
-    ChangeFileAttr(dest.c_str(), list.c_str(), NULL, NULL);
+    ChangeFileAttr(dest.c_str(), list.c_str(), NULL, NULL, NULL);
 }
 
 // ---------------------------------------------------------------- the clearing itself
@@ -259,10 +259,9 @@ TEST(ReadOnlyClearing, VanishedDestinationClearsNothingElsewhere) {
     freeStr(&target);
 }
 
-// A transfer that renames on a collision: a.txt comes out as "a (2).txt",
-// told by a name mapping; b.txt is new; c.txt was there and no mapping names
-// its copy.
-static std::string renameDest;
+// A transfer that renames: renameFrom (a.txt) comes out as "a (2).txt", told
+// by a name mapping; b.txt is new; c.txt was there and no mapping names its copy.
+static std::string renameDest, renameFrom;
 static FILEOP_FLAGS renameFlags;
 static int WINAPI renamingCopy(LPSHFILEOPSTRUCTA pOp) {
     renameFlags = pOp->fFlags;
@@ -270,39 +269,108 @@ static int WINAPI renamingCopy(LPSHFILEOPSTRUCTA pOp) {
         CloseHandle(CreateFileA((renameDest + pszName).c_str(), GENERIC_WRITE, 0, NULL,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, NULL));
     HDSA hdsa = DSA_Create(sizeof(SHNAMEMAPPINGA), 1);
-    const char *pszOld = "C:\\src\\a.txt";
     std::string newPath = renameDest + "\\a (2).txt";
-    SHNAMEMAPPINGA m = {(LPSTR)SHAlloc(strlen(pszOld) + 1), (LPSTR)SHAlloc(newPath.size() + 1),
-                        (int)strlen(pszOld), (int)newPath.size()};
-    strcpy(m.pszOldPath, pszOld);
+    SHNAMEMAPPINGA m = {(LPSTR)SHAlloc(renameFrom.size() + 1), (LPSTR)SHAlloc(newPath.size() + 1),
+                        (int)renameFrom.size(), (int)newPath.size()};
+    strcpy(m.pszOldPath, renameFrom.c_str());
     strcpy(m.pszNewPath, newPath.c_str());
     DSA_InsertItem(hdsa, DA_LAST, &m);
     pOp->hNameMappings = hdsa;
     return 0;
 }
 
+static BOOL WINAPI failingWrite(LPCSTR, DWORD) {
+    return FALSE;
+}
+
 TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone) {
-    RegistrySandbox reg;
-    Settings settings = {};
-    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
-    settings.dwFlags = OPT_CLEAR_READONLY | OPT_NO_OVERWRITE;
-    TestDir dest("ro_renamed");
-    std::string a = roFile(dest, "a.txt"), c = roFile(dest, "c.txt");
-    renameDest = dest.path;
-    pfnFileOperation = renamingCopy;
-    Str files = {}, target = {};
-    assignStr(&files, "C:\\src\\a.txt\nC:\\src\\b.txt\nC:\\src\\c.txt\n");
-    assignStr(&target, dest.path.c_str());
-    transfer(&settings, &files, &target);
-    pfnFileOperation = SHFileOperationA;
-    EXPECT_TRUE(renameFlags & FOF_WANTMAPPINGHANDLE);
-    EXPECT_FALSE(isReadOnly(dest.at("a (2).txt")));
-    EXPECT_FALSE(isReadOnly(dest.at("b.txt")));
-    EXPECT_TRUE(isReadOnly(a));
-    EXPECT_TRUE(isReadOnly(c));
-    RegCloseKey(settings.hKey);
-    freeStr(&files);
-    freeStr(&target);
+    const DWORD dwRename = OPT_CLEAR_READONLY | OPT_NO_OVERWRITE;
+    struct {
+        bool bOwnFolder; // a.txt sent into its own folder: the shell names its copy anew
+        DWORD dwFlags;
+        bool bWritesFail;
+        std::string message; // a write that fails is told, never a full success
+    } rows[] = {
+        {false, dwRename, false, ""},
+        {true, OPT_CLEAR_READONLY | OPT_SILENT_OVERWRITE, false, ""},
+        {false, dwRename | OPT_NOTIFY, true,
+         "コピーしましたが、2 個の項目の読み取り専用属性を解除できませんでした。"},
+    };
+    int n = 0;
+    for (auto &row : rows) {
+        SCOPED_TRACE(n);
+        RegistrySandbox reg;
+        Settings settings = {};
+        ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
+        settings.dwFlags = row.dwFlags;
+        TestDir dest("ro_renamed" + std::to_string(n++));
+        std::string a = roFile(dest, "a.txt"), c = roFile(dest, "c.txt");
+        renameDest = dest.path;
+        renameFrom = row.bOwnFolder ? a : "C:\\src\\a.txt";
+        pfnFileOperation = renamingCopy;
+        pfnSetAttributes = row.bWritesFail ? failingWrite : SetFileAttributesA;
+        Str files = {}, target = {};
+        assignStr(&files, row.bOwnFolder ? (a + "\n").c_str()
+                                         : "C:\\src\\a.txt\nC:\\src\\b.txt\nC:\\src\\c.txt\n");
+        assignStr(&target, dest.path.c_str());
+        std::string message;
+        Driver driver([&] {
+            HWND hBox = row.message.empty() ? NULL : waitMessageBox();
+            if (hBox != NULL) {
+                message = messageBoxText(hBox);
+                clickId(hBox, IDOK);
+            }
+        });
+        transfer(&settings, &files, &target);
+        driver.thread.join();
+        pfnFileOperation = SHFileOperationA;
+        pfnSetAttributes = SetFileAttributesA;
+        EXPECT_EQ(row.message, message);
+        EXPECT_TRUE(renameFlags & FOF_WANTMAPPINGHANDLE);
+        EXPECT_EQ(row.bWritesFail, isReadOnly(dest.at("a (2).txt")));
+        EXPECT_EQ(row.bWritesFail || row.bOwnFolder, isReadOnly(dest.at("b.txt")));
+        EXPECT_TRUE(isReadOnly(a));
+        EXPECT_TRUE(isReadOnly(c));
+        RegCloseKey(settings.hKey);
+        freeStr(&files);
+        freeStr(&target);
+    }
+}
+
+// A sent folder meeting one of its name in the destination merges into it:
+// what was there keeps its bit, copied or moved.
+TEST(ReadOnlyClearing, AMergedFolderKeepsTheBitsOfWhatWasThere) {
+    for (DWORD dwMove : {(DWORD)0, (DWORD)OPT_MOVE}) {
+        SCOPED_TRACE(dwMove);
+        TestDir dir(dwMove ? "ro_merge_move" : "ro_merge_copy");
+        for (const char *pszFolder : {"src", "src\\folder", "src\\folder\\sub", "src\\folder\\new",
+                                      "dest", "dest\\folder", "dest\\folder\\sub"})
+            dir.folder(pszFolder);
+        const char *sent[] = {"a.txt", "sub\\b.txt", "new\\c.txt"};
+        for (const char *pszName : sent)
+            roFile(dir, std::string("src\\folder\\") + pszName);
+        std::string old = roFile(dir, "dest\\folder\\old.txt");
+        std::string oldDeep = roFile(dir, "dest\\folder\\sub\\old.txt");
+        RegistrySandbox reg;
+        Settings settings = {};
+        ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
+        settings.dwFlags = OPT_CLEAR_READONLY | OPT_SILENT_OVERWRITE | dwMove;
+        Str files = {}, target = {};
+        assignStr(&files, (dir.at("src\\folder") + "\n").c_str());
+        assignStr(&target, dir.at("dest").c_str());
+        resize(&target, PATH_BYTES); // the shell reads two NULs
+        memset(target.buffer + target.length, 0, target.capacity - target.length);
+        transfer(&settings, &files, &target);
+        for (const char *pszName : sent) {
+            std::string copy = dir.at(std::string("dest\\folder\\") + pszName);
+            EXPECT_TRUE(exists(copy) && !isReadOnly(copy)) << pszName;
+        }
+        EXPECT_TRUE(isReadOnly(old));
+        EXPECT_TRUE(isReadOnly(oldDeep));
+        RegCloseKey(settings.hKey);
+        freeStr(&files);
+        freeStr(&target);
+    }
 }
 
 // A clock that moves 300 ms a reading; once the progress window is up it
