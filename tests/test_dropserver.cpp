@@ -86,7 +86,9 @@ struct DropServer : ::testing::Test {
     }
     // Enters and drops; the sender is told to change nothing on its side.
     void drop(IDataObject *pData) {
-        ASSERT_EQ(S_OK, create());
+        if (pTarget == NULL) {
+            ASSERT_EQ(S_OK, create());
+        }
         POINTL pt = {10, 10};
         DWORD dwEffect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
         ASSERT_EQ(S_OK, pTarget->DragEnter(pData, MK_LBUTTON, pt, &dwEffect));
@@ -209,6 +211,31 @@ TEST_F(DropServer, MalformedOrEmptySelectionEndsWithAMessage) {
     }
 }
 
+// A drag that leaves and comes back, as the pointer crosses the window's
+// edge, still drops: the server waits its whole wait after the last DragLeave.
+TEST_F(DropServer, ADragThatLeavesAndComesBackDrops) {
+    SetEnvironmentVariableA("PORTERLY_DROP_WAIT_MS", "4000");
+    dir.file("src\\a.txt", "a");
+    touchFolders(dest);
+    IDataObject *pData = shellSelection(src);
+    ASSERT_NE(nullptr, pData);
+    ASSERT_EQ(S_OK, create());
+    DWORD pid = programPid();
+    POINTL pt = {10, 10};
+    DWORD dwEffect = DROPEFFECT_COPY;
+    ASSERT_EQ(S_OK, pTarget->DragEnter(pData, MK_LBUTTON, pt, &dwEffect));
+    ASSERT_EQ(S_OK, pTarget->DragLeave());
+    EXPECT_FALSE(waitExit(pid, 1500));
+    drop(pData);
+    pData->Release();
+    ASSERT_NO_FATAL_FAILURE(chooseDest(pid));
+    HWND hBox = waitMessageBox(pid);
+    ASSERT_NE(nullptr, hBox);
+    clickId(hBox, IDYES);
+    ASSERT_TRUE(waitExit(pid, 20000));
+    EXPECT_EQ("a", readFile(dest + "\\a.txt"));
+}
+
 // A drag that never drops, or leaves, does not keep a server running.
 TEST_F(DropServer, EndsWithoutADrop) {
     SetEnvironmentVariableA("PORTERLY_DROP_WAIT_MS", "1500");
@@ -223,7 +250,7 @@ TEST_F(DropServer, EndsWithoutADrop) {
         EXPECT_EQ((DWORD)DROPEFFECT_NONE, dwEffect);
         if (bLeave)
             pTarget->DragLeave();
-        EXPECT_TRUE(waitExit(pid, bLeave ? 1000 : 10000));
+        EXPECT_TRUE(waitExit(pid, 10000));
         pData->Release();
         pTarget->Release();
         pTarget = NULL;
