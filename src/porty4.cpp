@@ -557,6 +557,8 @@ static bool isSameEntry(const char *pszA, const char *pszB) {
 static char noteItem(Str *pstrMerged, const char *pszDest, const char *pszItem, bool bRenames) {
     const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
     const char *pszName = pszSep ? pszSep + 1 : pszItem;
+    if (*pszName == '\0' || isDot(pszName) || strchr(pszName, '/') != NULL)
+        return NAME_TAKEN; // never the item's own name: nothing of it is cleared
     Str strPath = {};
     char cName = NAME_TAKEN;
     bool bJoined = joinPath(&strPath, pszDest, pszName);
@@ -587,18 +589,19 @@ static char noteItem(Str *pstrMerged, const char *pszDest, const char *pszItem, 
 }
 
 // Notes for each item what is at its name in the destination before the
-// transfer (noteItem). On a failure the record stays short, and the items
-// it does not cover count as taken.
+// transfer (noteItem), one character an item. Without memory for that the
+// record stays empty, and every item counts as taken.
 static void noteExisting(Str *pstrNames, Str *pstrMerged, const char *pszDest, const char *pszList,
                          bool bRenames) {
+    unsigned int n = 0;
+    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1)
+        n++;
     assignStr(pstrNames, "");
-    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
-        const char szName[2] = {noteItem(pstrMerged, pszDest, pszItem, bRenames), '\0'};
-        unsigned int before = pstrNames->length;
-        appendStr(pstrNames, szName);
-        if (pstrNames->length == before)
-            break;
-    }
+    if (pstrNames->buffer == NULL || resize(pstrNames, n) == NULL)
+        return;
+    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1)
+        pstrNames->buffer[pstrNames->length++] = noteItem(pstrMerged, pszDest, pszItem, bRenames);
+    pstrNames->buffer[pstrNames->length] = '\0';
 }
 
 // ---------------------------------------------------------------- names the code page cannot hold
