@@ -227,6 +227,27 @@ TEST(ReadOnlyClearing, LinksAreNotFollowed) {
     EXPECT_TRUE(runUnix("/bin/rm", links, [&] { return !exists(links[0]) && !exists(links[1]); }));
 }
 
+// transfer() as the driver calls it, in a registry sandbox, with the shell's
+// operation pfnOp: the options, the list (newline-ended) and the destination.
+static void runTransfer(DWORD dwFlags, const std::string &list, const std::string &dest,
+                        int(WINAPI *pfnOp)(LPSHFILEOPSTRUCTA) = SHFileOperationA) {
+    RegistrySandbox reg;
+    Settings settings = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
+    settings.dwFlags = dwFlags;
+    Str files = {}, target = {};
+    assignStr(&files, list.c_str());
+    assignStr(&target, dest.c_str());
+    resize(&target, PATH_BYTES); // the shell reads two NULs
+    memset(target.buffer + target.length, 0, target.capacity - target.length);
+    pfnFileOperation = pfnOp;
+    transfer(&settings, &files, &target);
+    pfnFileOperation = SHFileOperationA;
+    RegCloseKey(settings.hKey);
+    freeStr(&files);
+    freeStr(&target);
+}
+
 static std::string goneDest;
 static int WINAPI removeDestination(LPSHFILEOPSTRUCTA) {
     removeTree(goneDest);
@@ -239,24 +260,12 @@ static int WINAPI removeDestination(LPSHFILEOPSTRUCTA) {
 TEST(ReadOnlyClearing, VanishedDestinationClearsNothingElsewhere) {
     TestDir here("ro_here");
     std::string bystander = roFile(here, "a.txt");
-    RegistrySandbox reg;
-    Settings settings = {};
-    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
-    settings.dwFlags = OPT_CLEAR_READONLY;
     TestDir dest("ro_gone");
     goneDest = dest.path;
-    pfnFileOperation = removeDestination;
-    Str files = {}, target = {};
-    assignStr(&files, "C:\\src\\a.txt\n");
-    assignStr(&target, dest.path.c_str());
     SetCurrentDirectoryA(here.path.c_str());
-    transfer(&settings, &files, &target);
+    runTransfer(OPT_CLEAR_READONLY, "C:\\src\\a.txt\n", dest.path, removeDestination);
     SetCurrentDirectoryA("C:\\");
-    pfnFileOperation = SHFileOperationA;
     EXPECT_TRUE(isReadOnly(bystander));
-    RegCloseKey(settings.hKey);
-    freeStr(&files);
-    freeStr(&target);
 }
 
 // A transfer that renames: renameFrom (a.txt) comes out as "a (2).txt", told
@@ -283,63 +292,46 @@ static BOOL WINAPI failingWrite(LPCSTR, DWORD) {
     return FALSE;
 }
 
+// Rows: a.txt sent into its own folder (the shell names its copy anew, the
+// source keeps its bit); writes that fail, told and never a full success.
 TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone) {
-    const DWORD dwRename = OPT_CLEAR_READONLY | OPT_NO_OVERWRITE;
     struct {
-        bool bOwnFolder; // a.txt sent into its own folder: the shell names its copy anew
+        bool bOwnFolder, bWritesFail;
         DWORD dwFlags;
-        bool bWritesFail;
-        std::string message; // a write that fails is told, never a full success
+        std::string message;
     } rows[] = {
-        {false, dwRename, false, ""},
-        {true, OPT_CLEAR_READONLY | OPT_SILENT_OVERWRITE, false, ""},
-        {false, dwRename | OPT_NOTIFY, true,
+        {false, false, OPT_NO_OVERWRITE, ""},
+        {true, false, OPT_SILENT_OVERWRITE, ""},
+        {false, true, OPT_NO_OVERWRITE | OPT_NOTIFY,
          "コピーしましたが、2 個の項目の読み取り専用属性を解除できませんでした。"},
     };
-    int n = 0;
     for (auto &row : rows) {
-        SCOPED_TRACE(n);
-        RegistrySandbox reg;
-        Settings settings = {};
-        ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
-        settings.dwFlags = row.dwFlags;
-        TestDir dest("ro_renamed" + std::to_string(n++));
+        TestDir dest("ro_renamed" + std::to_string(&row - rows));
         std::string a = roFile(dest, "a.txt"), c = roFile(dest, "c.txt");
         renameDest = dest.path;
         renameFrom = row.bOwnFolder ? a : "C:\\src\\a.txt";
-        pfnFileOperation = renamingCopy;
         pfnSetAttributes = row.bWritesFail ? failingWrite : SetFileAttributesA;
-        Str files = {}, target = {};
-        assignStr(&files, row.bOwnFolder ? (a + "\n").c_str()
-                                         : "C:\\src\\a.txt\nC:\\src\\b.txt\nC:\\src\\c.txt\n");
-        assignStr(&target, dest.path.c_str());
         std::string message;
         Driver driver([&] {
             HWND hBox = row.message.empty() ? NULL : waitMessageBox();
-            if (hBox != NULL) {
-                message = messageBoxText(hBox);
-                clickId(hBox, IDOK);
-            }
+            message = hBox != NULL ? messageBoxText(hBox) : "";
+            clickId(hBox, IDOK);
         });
-        transfer(&settings, &files, &target);
+        runTransfer(OPT_CLEAR_READONLY | row.dwFlags,
+                    row.bOwnFolder ? a + "\n" : "C:\\src\\a.txt\nC:\\src\\b.txt\nC:\\src\\c.txt\n",
+                    dest.path, renamingCopy);
         driver.thread.join();
-        pfnFileOperation = SHFileOperationA;
         pfnSetAttributes = SetFileAttributesA;
         EXPECT_EQ(row.message, message);
         EXPECT_TRUE(renameFlags & FOF_WANTMAPPINGHANDLE);
         EXPECT_EQ(row.bWritesFail, isReadOnly(dest.at("a (2).txt")));
         EXPECT_EQ(row.bWritesFail || row.bOwnFolder, isReadOnly(dest.at("b.txt")));
-        EXPECT_TRUE(isReadOnly(a));
-        EXPECT_TRUE(isReadOnly(c));
-        RegCloseKey(settings.hKey);
-        freeStr(&files);
-        freeStr(&target);
+        EXPECT_TRUE(isReadOnly(a) && isReadOnly(c));
     }
 }
 
 // Wine's move of a folder onto one of its name moves nothing and returns 0
-// (docs/wine-notes.md); this one merges the files of the test below as
-// Windows does.
+// (docs/wine-notes.md); this one merges as Windows does.
 static std::string mergeFrom, mergeTo;
 static int WINAPI mergingMove(LPSHFILEOPSTRUCTA) {
     CreateDirectoryA((mergeTo + "\\new").c_str(), NULL);
@@ -352,7 +344,6 @@ static int WINAPI mergingMove(LPSHFILEOPSTRUCTA) {
 // what was there keeps its bit, copied or moved.
 TEST(ReadOnlyClearing, AMergedFolderKeepsTheBitsOfWhatWasThere) {
     for (DWORD dwMove : {(DWORD)0, (DWORD)OPT_MOVE}) {
-        SCOPED_TRACE(dwMove);
         TestDir dir(dwMove ? "ro_merge_move" : "ro_merge_copy");
         for (const char *pszFolder : {"src", "src\\folder", "src\\folder\\sub", "src\\folder\\new",
                                       "dest", "dest\\folder", "dest\\folder\\sub"})
@@ -362,29 +353,15 @@ TEST(ReadOnlyClearing, AMergedFolderKeepsTheBitsOfWhatWasThere) {
             roFile(dir, std::string("src\\folder\\") + pszName);
         std::string old = roFile(dir, "dest\\folder\\old.txt");
         std::string oldDeep = roFile(dir, "dest\\folder\\sub\\old.txt");
-        RegistrySandbox reg;
-        Settings settings = {};
-        ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
-        settings.dwFlags = OPT_CLEAR_READONLY | OPT_SILENT_OVERWRITE | dwMove;
-        Str files = {}, target = {};
-        assignStr(&files, (dir.at("src\\folder") + "\n").c_str());
-        assignStr(&target, dir.at("dest").c_str());
-        resize(&target, PATH_BYTES); // the shell reads two NULs
-        memset(target.buffer + target.length, 0, target.capacity - target.length);
         mergeFrom = dir.at("src\\folder");
         mergeTo = dir.at("dest\\folder");
-        pfnFileOperation = dwMove ? mergingMove : SHFileOperationA;
-        transfer(&settings, &files, &target);
-        pfnFileOperation = SHFileOperationA;
+        runTransfer(OPT_CLEAR_READONLY | OPT_SILENT_OVERWRITE | dwMove, mergeFrom + "\n",
+                    dir.at("dest"), dwMove ? mergingMove : SHFileOperationA);
         for (const char *pszName : sent) {
-            std::string copy = dir.at(std::string("dest\\folder\\") + pszName);
-            EXPECT_TRUE(exists(copy) && !isReadOnly(copy)) << pszName;
+            std::string copy = mergeTo + "\\" + pszName;
+            EXPECT_TRUE(exists(copy) && !isReadOnly(copy)) << pszName << dwMove;
         }
-        EXPECT_TRUE(isReadOnly(old));
-        EXPECT_TRUE(isReadOnly(oldDeep));
-        RegCloseKey(settings.hKey);
-        freeStr(&files);
-        freeStr(&target);
+        EXPECT_TRUE(isReadOnly(old) && isReadOnly(oldDeep)) << dwMove;
     }
 }
 
