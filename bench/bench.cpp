@@ -712,11 +712,14 @@ static void readOnlyFigure(const std::string &tree, int nFolders, bool bMerge) {
     // Merging, the sent folder (of the same shape) meets the tree; else the
     // tree's name was free before the transfer.
     std::string from = std::string(szRoot) + (bMerge ? "\\rmsrc" : "\\elsewhere");
-    std::string before = bMerge ? szRoot : from;
+    std::string before = bMerge ? szRoot : std::string(szRoot) + "\\free";
     CreateDirectoryA(from.c_str(), NULL);
+    CreateDirectoryA(before.c_str(), NULL);
     std::string sent = from + tree.substr(tree.rfind('\\'));
     if (bMerge)
         roTree(sent, nFolders);
+    else
+        CreateDirectoryA(sent.c_str(), NULL);
     fprintf(stderr, "bench: read-only clearing of %d files\n", (int)all.size());
     auto timed = [&](const std::function<void()> &clear) {
         return [&, clear] {

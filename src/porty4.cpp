@@ -387,6 +387,7 @@ static bool mappedName(const NameMappings *pMappings, const char *pszItem, Str *
 #define NAME_FREE   '0' // nothing there: afterwards the entry is the item's copy
 #define NAME_TAKEN  '1' // what is there stays: only a name the shell gave the copy counts
 #define NAME_MERGED 'm' // a folder the item's folder merges into: only its noted names
+#define NAME_FILE   'f' // a file: its copy, new or written over what was there, is a file
 
 // Names noted inside a merging folder, each "<kind><path below the
 // destination>" and a NUL; an empty name ends one item's part.
@@ -423,11 +424,11 @@ static bool clearMerged(Clearing *pc, const char *pszDest, const char *pszPart) 
 // Clears the read-only bits of the transferred items, found by their last
 // component in the destination; never a "." or ".." name. Every path is built
 // from the destination itself, never from the current directory. pszNames
-// (null: every name is the item's copy) holds for each item what was there
-// before the transfer (NAME_*): an entry that was there is not the item's
-// copy, which is cleared by the name the shell's mappings give it, if any;
-// in a folder that merged only the names noted in pszMerged are cleared.
-// Returns how many read-only entries kept their bit.
+// (null: every name is the item's copy) holds for each item what its copy is
+// (NAME_*), noted before the transfer: where an entry that stays was there,
+// the copy is cleared by the name the shell's mappings give it, if any; in a
+// folder that merged, only the names noted in pszMerged. Returns how many
+// read-only entries kept their bit.
 static unsigned int ChangeFileAttr(const char *pszDest, const char *pszList, const char *pszNames,
                                    const char *pszMerged, const NameMappings *pMappings) {
     Clearing clearing = {};
@@ -447,7 +448,7 @@ static unsigned int ChangeFileAttr(const char *pszDest, const char *pszList, con
             pszMerged = nextMergePart(pszMerged);
             continue;
         }
-        if (cName != NAME_FREE) {
+        if (cName != NAME_FREE && cName != NAME_FILE) {
             if (!mappedName(pMappings, pszItem, &strName))
                 continue; // the entry there is not what was sent
             pszName = strName.buffer;
@@ -458,10 +459,12 @@ static unsigned int ChangeFileAttr(const char *pszDest, const char *pszList, con
         DWORD dwAttr = GetFileAttributesA(strPath.buffer);
         if (dwAttr == INVALID_FILE_ATTRIBUTES || isReparsePoint(dwAttr))
             continue;
-        if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
-            bGoOn = ChangeSubItemAttr(&clearing, strPath.buffer);
-        else
+        if (dwAttr & FILE_ATTRIBUTE_DIRECTORY) {
+            if (cName != NAME_FILE) // a folder there was never a file's copy
+                bGoOn = ChangeSubItemAttr(&clearing, strPath.buffer);
+        } else {
             bGoOn = clearReadOnly(&clearing, strPath.buffer, dwAttr);
+        }
     }
     freeStr(&strName);
     freeStr(&strPath);
@@ -551,57 +554,71 @@ static bool isSameEntry(const char *pszA, const char *pszB) {
            info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
-// What is at the item's name in the destination before the transfer
-// (NAME_*); a folder that merges has its names noted. bRenames: the shell
-// gives a colliding copy another name.
-static char noteItem(Str *pstrMerged, const char *pszDest, const char *pszItem, bool bRenames) {
+// What the item's copy will be, noted before the transfer (NAME_*); a folder
+// that merges has its names noted. bRenames: the shell gives a colliding
+// copy another name. bInDest: the item stands in the destination itself.
+// A file sent elsewhere costs one lookup of the source: its copy, new or
+// written over what was there, is the transfer's.
+static char noteItem(Str *pstrMerged, const char *pszDest, const char *pszItem, bool bRenames,
+                     bool bInDest) {
     const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
     const char *pszName = pszSep ? pszSep + 1 : pszItem;
-    if (*pszName == '\0' || isDot(pszName) || strchr(pszName, '/') != NULL)
-        return NAME_TAKEN; // never the item's own name: nothing of it is cleared
+    if (*pszName == '\0' || isDot(pszName) || strchr(pszName, '/') != NULL || bInDest)
+        return NAME_TAKEN; // no copy of the item's own name, or the source itself
+    DWORD dwItem = GetFileAttributesA(pszItem);
+    bool bFolder = dwItem != INVALID_FILE_ATTRIBUTES && (dwItem & FILE_ATTRIBUTE_DIRECTORY);
+    const DWORD dwKind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!bRenames && !bFolder)
+        return NAME_FILE;
     Str strPath = {};
     char cName = NAME_TAKEN;
-    bool bJoined = joinPath(&strPath, pszDest, pszName);
-    DWORD dwThere = bJoined ? GetFileAttributesA(strPath.buffer) : INVALID_FILE_ATTRIBUTES;
-    if (bJoined && dwThere == INVALID_FILE_ATTRIBUTES) {
-        cName = NAME_FREE;
-    } else if (bJoined && !bRenames && !isSameEntry(pszItem, strPath.buffer)) {
-        // Overwritten, the file is the copy; folders merge.
-        DWORD dwItem = GetFileAttributesA(pszItem);
-        const DWORD dwKind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    DWORD dwThere = joinPath(&strPath, pszDest, pszName) ? GetFileAttributesA(strPath.buffer) : 0;
+    if (dwThere == INVALID_FILE_ATTRIBUTES) {
+        cName = bFolder ? NAME_FREE : NAME_FILE;
+    } else if (!bRenames && (dwThere & dwKind) == FILE_ATTRIBUTE_DIRECTORY) {
         unsigned int before = pstrMerged->length;
-        if (dwItem != INVALID_FILE_ATTRIBUTES && (dwItem & dwKind) == 0 && (dwThere & dwKind) == 0)
-            cName = NAME_FREE;
-        else if (dwItem != INVALID_FILE_ATTRIBUTES &&
-                 (dwItem & dwKind) == FILE_ATTRIBUTE_DIRECTORY &&
-                 (dwThere & dwKind) == FILE_ATTRIBUTE_DIRECTORY)
-            cName = noteMerge(pstrMerged, pszItem, strPath.buffer, pszName) &&
-                            appendBytes(pstrMerged, "", 1)
-                        ? NAME_MERGED
-                        : NAME_TAKEN;
-        if (cName != NAME_MERGED && pstrMerged->buffer != NULL) {
-            pstrMerged->length = before; // a part left unfinished is no part
-            pstrMerged->buffer[before] = '\0';
-        }
+        if (noteMerge(pstrMerged, pszItem, strPath.buffer, pszName) &&
+            appendBytes(pstrMerged, "", 1))
+            cName = NAME_MERGED;
+        else if (pstrMerged->buffer != NULL)
+            pstrMerged->buffer[pstrMerged->length = before] = '\0'; // no part left unfinished
     }
     freeStr(&strPath);
     return cName;
 }
 
-// Notes for each item what is at its name in the destination before the
-// transfer (noteItem), one character an item. Without memory for that the
-// record stays empty, and every item counts as taken.
+// Notes for each item what its copy will be (noteItem), one character an
+// item. Whether items stand in the destination is asked once a folder.
+// Without memory for that the record stays empty: every item counts as taken.
 static void noteExisting(Str *pstrNames, Str *pstrMerged, const char *pszDest, const char *pszList,
                          bool bRenames) {
     unsigned int n = 0;
     for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1)
         n++;
+    Str strFolder = {};
+    bool bInDest = true;
     assignStr(pstrNames, "");
     if (pstrNames->buffer == NULL || resize(pstrNames, n) == NULL)
         return;
-    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1)
-        pstrNames->buffer[pstrNames->length++] = noteItem(pstrMerged, pszDest, pszItem, bRenames);
+    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
+        const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
+        size_t cbFolder = pszSep != NULL ? (size_t)(pszSep - pszItem) : 0;
+        if (cbFolder == 2 && pszItem[1] == ':')
+            cbFolder++; // a drive's root keeps its backslash
+        if (strFolder.buffer == NULL || strFolder.length != cbFolder ||
+            memcmp(strFolder.buffer, pszItem, cbFolder) != 0) {
+            bool bRoom = resize(&strFolder, (unsigned int)cbFolder) != NULL;
+            if (bRoom) {
+                memcpy(strFolder.buffer, pszItem, cbFolder);
+                strFolder.buffer[strFolder.length = (unsigned int)cbFolder] = '\0';
+            }
+            bInDest = !bRoom || isSameEntry(strFolder.buffer, pszDest);
+        }
+        pstrNames->buffer[pstrNames->length++] =
+            noteItem(pstrMerged, pszDest, pszItem, bRenames, bInDest);
+    }
     pstrNames->buffer[pstrNames->length] = '\0';
+    freeStr(&strFolder);
 }
 
 // ---------------------------------------------------------------- names the code page cannot hold

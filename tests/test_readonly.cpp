@@ -309,7 +309,10 @@ TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone
         TestDir dest("ro_renamed" + std::to_string(&row - rows));
         std::string a = roFile(dest, "a.txt"), c = roFile(dest, "c.txt");
         renameDest = dest.path;
-        renameFrom = row.bOwnFolder ? a : "C:\\src\\a.txt";
+        TestDir src("ro_src");
+        std::string list =
+            src.file("a.txt") + "\n" + src.file("b.txt") + "\n" + src.file("c.txt") + "\n";
+        renameFrom = row.bOwnFolder ? a : src.at("a.txt");
         pfnSetAttributes = row.bWritesFail ? failingWrite : SetFileAttributesA;
         std::string message;
         Driver driver([&] {
@@ -317,9 +320,8 @@ TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone
             message = hBox != NULL ? messageBoxText(hBox) : "";
             clickId(hBox, IDOK);
         });
-        runTransfer(OPT_CLEAR_READONLY | row.dwFlags,
-                    row.bOwnFolder ? a + "\n" : "C:\\src\\a.txt\nC:\\src\\b.txt\nC:\\src\\c.txt\n",
-                    dest.path, renamingCopy);
+        runTransfer(OPT_CLEAR_READONLY | row.dwFlags, row.bOwnFolder ? a + "\n" : list, dest.path,
+                    renamingCopy);
         driver.thread.join();
         pfnSetAttributes = SetFileAttributesA;
         EXPECT_EQ(row.message, message);
