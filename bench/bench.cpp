@@ -3,7 +3,7 @@
 // read-only clearing) against the bare platform cost of the same work, both
 // measured in this one run, and prints a Markdown table of the figures and
 // their ratios. scripts/bench.sh builds and runs it under wine64.
-//   porterly-bench.exe [--quick] [chooser|splitter|drop|server|dialog|readonly|calls]...
+//   porterly-bench.exe [--quick] [chooser|splitter|drop|server|dialog|readonly|merge|calls]...
 // Like the tests, it compiles the driver module itself to reach its private
 // functions (the dialog procedure, the read-only clearing) and takes the
 // splitter and the chooser from the archive.
@@ -622,12 +622,20 @@ static void dialogFigures() {
 
 // ---------------------------------------------------------------- 5. read-only clearing
 
-#define RO_FOLDERS 250
-#define RO_FILES   200
+#define RO_FOLDERS       250
+#define RO_MERGE_FOLDERS 50
+#define RO_FILES         200
 
-// The product's clearing of the transferred items in the destination.
-static void clearInDestination(const char *pszDest, const char *pszList) {
-    ChangeFileAttr(pszDest, pszList, NULL, NULL);
+// The product's clearing of the transferred items in the destination, with
+// what the driver notes before the transfer: the names in pszBefore (where
+// the item's name is free, or its folder merges) and a merging folder's
+// source walked.
+static void clearInDestination(const char *pszDest, const char *pszList, const char *pszBefore) {
+    Str strNames = {}, strMerged = {};
+    noteExisting(&strNames, &strMerged, pszBefore, pszList, false);
+    ChangeFileAttr(pszDest, pszList, strNames.buffer, strMerged.buffer, NULL);
+    freeStr(&strMerged);
+    freeStr(&strNames);
 }
 
 static void bareClear(const std::string &folder) {
@@ -688,14 +696,30 @@ static void markReadOnly(const std::string &tree, const std::vector<std::string>
     }
 }
 
-static void readOnlyFigure() {
-    std::string tree = std::string(szRoot) + "\\ro";
+// A tree of folders d001... of RO_FILES files each.
+static std::vector<std::string> roTree(const std::string &tree, int nFolders) {
     std::vector<std::string> all;
     CreateDirectoryA(tree.c_str(), NULL);
-    for (int d = 1; d <= RO_FOLDERS; d++) {
+    for (int d = 1; d <= nFolders; d++) {
         std::vector<std::string> some = files(tree + format("\\d%03d", d), "f%03d.txt", RO_FILES);
         all.insert(all.end(), some.begin(), some.end());
     }
+    return all;
+}
+
+static void readOnlyFigure(const std::string &tree, int nFolders, bool bMerge) {
+    std::vector<std::string> all = roTree(tree, nFolders);
+    // Merging, the sent folder (of the same shape) meets the tree; else the
+    // tree's name was free before the transfer.
+    std::string from = std::string(szRoot) + (bMerge ? "\\rmsrc" : "\\elsewhere");
+    std::string before = bMerge ? szRoot : std::string(szRoot) + "\\free";
+    CreateDirectoryA(from.c_str(), NULL);
+    CreateDirectoryA(before.c_str(), NULL);
+    std::string sent = from + tree.substr(tree.rfind('\\'));
+    if (bMerge)
+        roTree(sent, nFolders);
+    else
+        CreateDirectoryA(sent.c_str(), NULL);
     fprintf(stderr, "bench: read-only clearing of %d files\n", (int)all.size());
     auto timed = [&](const std::function<void()> &clear) {
         return [&, clear] {
@@ -709,15 +733,14 @@ static void readOnlyFigure() {
         };
     };
     // The transferred item is the tree's folder, as the source list names it.
-    std::string list = "C:\\elsewhere\\ro";
-    list += '\0';
-    std::vector<Series> s =
-        rounds({timed([&] { clearInDestination(szRoot, list.c_str()); }), timed([&] {
-                    SetCurrentDirectoryA("C:\\");
-                    bareClear(tree);
-                })});
-    addRow(format("Read-only clearing, %s files in %d folders", thousands(all.size()).c_str(),
-                  RO_FOLDERS),
+    std::string list = sent + '\0';
+    std::vector<Series> s = rounds(
+        {timed([&] { clearInDestination(szRoot, list.c_str(), before.c_str()); }), timed([&] {
+             SetCurrentDirectoryA("C:\\");
+             bareClear(tree);
+         })});
+    addRow(format("Read-only clearing, %s files in %d folders%s", thousands(all.size()).c_str(),
+                  nFolders, bMerge ? ", merged into a folder of that shape" : ""),
            s[0], "recursive `FindFirstFileA` / `SetFileAttributesA` walk", s[1]);
 }
 
@@ -800,7 +823,9 @@ int main(int argc, char **argv) {
     if (wanted("dialog"))
         dialogFigures();
     if (wanted("readonly"))
-        readOnlyFigure();
+        readOnlyFigure(std::string(szRoot) + "\\ro", RO_FOLDERS, false);
+    if (wanted("readonly") || wanted("merge"))
+        readOnlyFigure(std::string(szRoot) + "\\rm", RO_MERGE_FOLDERS, true);
     if (wanted("calls"))
         callFigures(plainFolder);
 

@@ -57,4 +57,6 @@
 #define IDS_RENAME            3039
 #define IDS_BROWSE_TITLE      3040
 #define IDS_BAD_NAME_DROP     3041
+#define IDS_COPY_CLEAR_FAILED 3042
+#define IDS_MOVE_CLEAR_FAILED 3043
 #define IDS_LAST              3099

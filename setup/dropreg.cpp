@@ -5,6 +5,7 @@
 #include "dropreg.h"
 #include "dropclass.h"
 #include <string.h>
+#include <wchar.h>
 
 #define APP_PATHS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\porterly.exe"
 #define CLSID_KEY     "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT
@@ -26,8 +27,17 @@ static BOOL setString(HKEY hRoot, const char *pszKey, const char *pszName, const
     return rc == ERROR_SUCCESS;
 }
 
-// Whether the string value (type and size checked) equals pszExpected, case
-// aside as Windows compares paths.
+// Whether two texts are one path as the file system compares names: case
+// aside, ordinally. A linguistic comparison (lstrcmpiA) passes over a soft
+// hyphen and so takes another copy's path for this one.
+static BOOL samePath(const char *pszA, const char *pszB) {
+    WCHAR wszA[VALUE_SIZE], wszB[VALUE_SIZE];
+    return MultiByteToWideChar(CP_ACP, 0, pszA, -1, wszA, VALUE_SIZE) > 0 &&
+           MultiByteToWideChar(CP_ACP, 0, pszB, -1, wszB, VALUE_SIZE) > 0 &&
+           CompareStringOrdinal(wszA, -1, wszB, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Whether the string value (type and size checked) equals pszExpected.
 static BOOL valueIs(HKEY hKey, const char *pszName, const char *pszExpected) {
     char szData[VALUE_SIZE];
     DWORD dwType = 0, cb = sizeof(szData) - 1;
@@ -35,7 +45,7 @@ static BOOL valueIs(HKEY hKey, const char *pszName, const char *pszExpected) {
         dwType != REG_SZ)
         return FALSE;
     szData[cb] = '\0';
-    return lstrcmpiA(szData, pszExpected) == 0;
+    return samePath(szData, pszExpected);
 }
 
 // Deletes the key when nothing is left in it.
@@ -75,6 +85,38 @@ static void quote(char *pszOut, const char *pszProgram) {
     strcpy(pszOut, "\"");
     strcat(pszOut, pszProgram);
     strcat(pszOut, "\"");
+}
+
+AppPathState readAppPath(char *pszProgram, const char *pszThis) {
+    HKEY hKey;
+    pszProgram[0] = '\0';
+    LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, APP_PATHS_KEY, 0, KEY_QUERY_VALUE | samView, &hKey);
+    if (rc != ERROR_SUCCESS)
+        return rc == ERROR_FILE_NOT_FOUND ? APP_PATH_NONE : APP_PATH_FOREIGN;
+    DWORD dwType = 0, cb = PATH_BYTES - 1;
+    rc = RegQueryValueExA(hKey, NULL, NULL, &dwType, (BYTE *)pszProgram, &cb);
+    RegCloseKey(hKey);
+    if (rc == ERROR_FILE_NOT_FOUND)
+        return APP_PATH_NONE;
+    if (rc != ERROR_SUCCESS || (dwType != REG_SZ && dwType != REG_EXPAND_SZ)) {
+        pszProgram[0] = '\0';
+        return APP_PATH_FOREIGN;
+    }
+    pszProgram[cb] = '\0';
+    if (samePath(pszProgram, pszThis))
+        return APP_PATH_THIS;
+    // As for the shortcut: a file named porterly.exe is a copy of Porterly.
+    WCHAR wszPath[VALUE_SIZE];
+    if (MultiByteToWideChar(CP_ACP, 0, pszProgram, -1, wszPath, VALUE_SIZE) == 0)
+        return APP_PATH_FOREIGN;
+    size_t cch = wcslen(wszPath);
+    if (cch > 0 && wszPath[cch - 1] == L'"')
+        wszPath[--cch] = L'\0';
+    const WCHAR *pSep = wcsrchr(wszPath, L'\\');
+    return CompareStringOrdinal(pSep != NULL ? pSep + 1 : wszPath, -1, L"porterly.exe", -1, TRUE) ==
+                   CSTR_EQUAL
+               ? APP_PATH_COPY
+               : APP_PATH_FOREIGN;
 }
 
 BOOL registerDropTarget(HKEY hClassRoot, const char *pszProgram) {

@@ -11,3 +11,10 @@ BOOL registerDropTarget(HKEY hClassRoot, const char *pszProgram);
 // Removes exactly those values, each only when it points to pszProgram, and
 // the keys they leave empty. FALSE when one of ours could not be removed.
 BOOL unregisterDropTarget(HKEY hClassRoot, const char *pszProgram);
+
+// What the App Paths entry names. As with the shortcut, any file named
+// porterly.exe is a copy of Porterly; anything else, or a value that cannot
+// be read, is another program's. The named path goes to pszProgram
+// (3 * MAX_PATH bytes); pszThis is this copy's porterly.exe.
+enum AppPathState { APP_PATH_NONE, APP_PATH_THIS, APP_PATH_COPY, APP_PATH_FOREIGN };
+AppPathState readAppPath(char *pszProgram, const char *pszThis);

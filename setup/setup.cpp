@@ -49,11 +49,13 @@ static void setOutcome(Outcome *pOut, int nStatus, UINT uIcon, UINT uFormat,
     pOut->szText[MESSAGE_SIZE - 1] = '\0';
 }
 
-static void appendOutcome(Outcome *pOut, UINT uText) {
-    char szText[MESSAGE_SIZE / 2];
+static void appendOutcome(Outcome *pOut, UINT uText, const char *pszArg = "") {
+    char szFormat[MESSAGE_SIZE / 2];
     size_t cb = strlen(pOut->szText);
-    _snprintf(pOut->szText + cb, MESSAGE_SIZE - 1 - cb, "\n\n%s",
-              loadText(uText, szText, sizeof(szText)));
+    _snprintf(pOut->szText + cb, MESSAGE_SIZE - 1 - cb, "\n\n");
+    cb = strlen(pOut->szText);
+    _snprintf(pOut->szText + cb, MESSAGE_SIZE - 1 - cb, loadText(uText, szFormat, sizeof(szFormat)),
+              pszArg);
 }
 
 // ---------------------------------------------------------------- paths
@@ -193,6 +195,13 @@ static void install(Outcome *pOut) {
         setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_FOREIGN_LINK, szLink);
         return;
     }
+    // The drop target follows the shortcut's rule: another program's entry stays.
+    char szRegistered[PATH_BYTES];
+    AppPathState appPath = readAppPath(szRegistered, szProgram);
+    if (appPath == APP_PATH_FOREIGN) {
+        setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_FOREIGN_APP_PATH, szRegistered);
+        return;
+    }
     if (!writeShortcut(szLink, szProgram)) {
         setOutcome(pOut, EXIT_FAILED, MB_ICONERROR, IDS_SETUP_LINK_FAILED, szLink);
         return;
@@ -203,6 +212,8 @@ static void install(Outcome *pOut) {
     }
     setOutcome(pOut, EXIT_DONE, MB_ICONINFORMATION,
                state == SHORTCUT_OURS ? IDS_SETUP_UPDATED : IDS_SETUP_ADDED, szProgram);
+    if (appPath == APP_PATH_COPY)
+        appendOutcome(pOut, IDS_SETUP_DROP_MOVED, szRegistered);
 }
 
 // Deletes a key with everything below it. Only ever called for the program's

@@ -13,12 +13,11 @@
 
 static const CLSID clsidDropTarget = PORTERLY_DROP_CLSID_INIT;
 
-// Posted to the server's thread: the drop was read (run the driver), or the
-// drag ended without one.
+// Posted to the server's thread: the drop was read (run the driver).
 #define WM_APP_DROPPED (WM_APP + 1)
-#define WM_APP_LEFT    (WM_APP + 2)
 
-// How long a server waits for its drop.
+// How long a server waits for its drop, from its start and again from each
+// call of the drag.
 #define DROP_WAIT_MS 30000
 
 // What Drop read, for the driver.
@@ -27,6 +26,8 @@ static Str strFiles;
 static int nDropItems;
 static WCHAR *pszForeign;
 static DWORD dwServerThread;
+static UINT uIdleMs;         // the wait for a drop
+static UINT_PTR idIdleTimer; // ends the wait; restarted by every call of the drag
 
 // ---------------------------------------------------------------- reading the selection
 
@@ -146,9 +147,19 @@ static DropResult readSelection(IDataObject *pData) {
 
 // ---------------------------------------------------------------- the drop target
 
+// The wait for a drop starts again. A drag that leaves may come back (the
+// pointer crossing the window's edge), so not even DragLeave ends it at once.
+// The calls come on the server's own thread, which owns the timer.
+static void restartIdleWait() {
+    if (idIdleTimer != 0)
+        KillTimer(NULL, idIdleTimer);
+    idIdleTimer = SetTimer(NULL, 0, uIdleMs, NULL);
+}
+
 // A copy when the sender allows one; nothing else is ever offered back.
 static void acceptCopy(DWORD *pdwEffect) {
     *pdwEffect = (*pdwEffect & DROPEFFECT_COPY) ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+    restartIdleWait();
 }
 
 // QueryInterface of an object that offers one interface besides IUnknown.
@@ -177,7 +188,7 @@ struct DropTarget : IDropTarget {
         return S_OK;
     }
     STDMETHODIMP DragLeave() override {
-        PostThreadMessageA(dwServerThread, WM_APP_LEFT, 0, 0);
+        restartIdleWait();
         return S_OK;
     }
     // The sender must never delete or change a source on its side: Porterly
@@ -229,9 +240,10 @@ static UINT dropWaitMs() {
 }
 
 // Pumps messages (COM's calls arrive as messages) until the drop was read or
-// the server has nothing more to wait for. Returns whether a drop came.
+// the drag has been idle for the whole wait. Returns whether a drop came.
 static bool waitForDrop() {
-    UINT_PTR idTimer = SetTimer(NULL, 0, dropWaitMs(), NULL);
+    uIdleMs = dropWaitMs();
+    restartIdleWait();
     MSG msg;
     bool bDropped = false;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
@@ -239,12 +251,12 @@ static bool waitForDrop() {
             bDropped = true;
             break;
         }
-        if (msg.hwnd == NULL &&
-            (msg.message == WM_APP_LEFT || (msg.message == WM_TIMER && msg.wParam == idTimer)))
+        if (msg.hwnd == NULL && msg.message == WM_TIMER && msg.wParam == idIdleTimer)
             break;
         DispatchMessageA(&msg);
     }
-    KillTimer(NULL, idTimer);
+    KillTimer(NULL, idIdleTimer);
+    idIdleTimer = 0;
     return bDropped;
 }
 

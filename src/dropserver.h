@@ -4,6 +4,6 @@
 #pragma once
 #include <windows.h>
 
-// Serves the class until a drop has been handled, the drag leaves, or no drop
-// came in time. Returns the process's exit status.
+// Serves the class until a drop has been handled, or until the drag has made
+// no call for the whole wait. Returns the process's exit status.
 int runDropServer(HINSTANCE hInstance);

@@ -239,8 +239,9 @@ static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
 #define PROGRESS_DELAY_MS  500
 #define PROGRESS_UPDATE_MS 100
 
-// Test seam: the clock the progress window goes by.
+// Test seams: the clock the progress window goes by, and the attribute write.
 static DWORD(WINAPI *pfnTickCount)(void) = GetTickCount;
+static BOOL(WINAPI *pfnSetAttributes)(LPCSTR, DWORD) = SetFileAttributesA;
 
 // The state of one clearing run.
 struct Clearing {
@@ -250,6 +251,7 @@ struct Clearing {
     bool bNoWindow;     // the window could not be made: go on without it
     bool bCancelled;    // the user stopped the clearing
     unsigned int nDone; // entries whose bit was cleared
+    unsigned int nKept; // read-only entries whose bit could not be cleared
 };
 
 // What FOF_WANTMAPPINGHANDLE hands back: the count, then the array.
@@ -313,7 +315,9 @@ static bool stepClearing(Clearing *pc) {
 }
 
 static bool clearReadOnly(Clearing *pc, const char *pszPath, DWORD dwAttr) {
-    SetFileAttributesA(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+    if (!pfnSetAttributes(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY) &&
+        (dwAttr & FILE_ATTRIBUTE_READONLY))
+        pc->nKept++;
     return stepClearing(pc);
 }
 
@@ -380,27 +384,73 @@ static bool mappedName(const NameMappings *pMappings, const char *pszItem, Str *
     return false;
 }
 
+// What the clearing learns, before the transfer, of each item's name in the
+// destination: one character an item.
+#define NAME_FREE   '0' // nothing there: afterwards the entry is the item's copy
+#define NAME_TAKEN  '1' // what is there stays: only a name the shell gave the copy counts
+#define NAME_MERGED 'm' // a folder the item's folder merges into: only its noted names
+#define NAME_FILE   'f' // a file: its copy, new or written over what was there, is a file
+
+// Names noted inside a merging folder, each "<kind><path below the
+// destination>" and a NUL; an empty name ends one item's part.
+#define MERGE_FILE   'f' // a file the transfer writes there
+#define MERGE_FOLDER 'n' // a folder that was not there: all of it is written
+
+// The part of the merge record after the one at pszPart.
+static const char *nextMergePart(const char *pszPart) {
+    while (*pszPart != '\0')
+        pszPart += strlen(pszPart) + 1;
+    return pszPart + 1;
+}
+
+// Clears what the transfer wrote into a folder it merged with, by the names
+// noted before (one item's part of the record). False once cancelled.
+static bool clearMerged(Clearing *pc, const char *pszDest, const char *pszPart) {
+    Str strPath = {};
+    bool bGoOn = true;
+    for (const char *p = pszPart; bGoOn && *p != '\0'; p += strlen(p) + 1) {
+        if (!joinPath(&strPath, pszDest, p + 1))
+            continue;
+        DWORD dwAttr = GetFileAttributesA(strPath.buffer);
+        bool bFolder = (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (dwAttr == INVALID_FILE_ATTRIBUTES || isReparsePoint(dwAttr) ||
+            bFolder != (*p == MERGE_FOLDER))
+            continue; // not what was noted: not the transfer's
+        bGoOn = bFolder ? ChangeSubItemAttr(pc, strPath.buffer)
+                        : clearReadOnly(pc, strPath.buffer, dwAttr);
+    }
+    freeStr(&strPath);
+    return bGoOn;
+}
+
 // Clears the read-only bits of the transferred items, found by their last
 // component in the destination; never a "." or ".." name. Every path is built
-// from the destination itself, never from the current directory. pszExisted
-// (null when the shell could not rename on a collision) holds a '1' for each
-// item whose name was in the destination before the transfer: that entry is
-// not the item's copy, which is cleared by the name the shell's mappings give
-// it, if any.
-static void ChangeFileAttr(const char *pszDest, const char *pszList, const char *pszExisted,
-                           const NameMappings *pMappings) {
+// from the destination itself, never from the current directory. pszNames
+// (null: every name is the item's copy) holds for each item what its copy is
+// (NAME_*), noted before the transfer: where an entry that stays was there,
+// the copy is cleared by the name the shell's mappings give it, if any; in a
+// folder that merged, only the names noted in pszMerged. Returns how many
+// read-only entries kept their bit.
+static unsigned int ChangeFileAttr(const char *pszDest, const char *pszList, const char *pszNames,
+                                   const char *pszMerged, const NameMappings *pMappings) {
     Clearing clearing = {};
     clearing.dwStart = pfnTickCount();
     Str strPath = {};
     Str strName = {};
-    size_t nExisted = pszExisted != NULL ? strlen(pszExisted) : 0;
+    size_t nNames = pszNames != NULL ? strlen(pszNames) : 0;
     size_t i = 0;
     bool bGoOn = true;
     for (const char *pszItem = pszList; bGoOn && *pszItem != '\0';
          pszItem += strlen(pszItem) + 1, i++) {
         const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
         const char *pszName = pszSep ? pszSep + 1 : pszItem;
-        if (pszExisted != NULL && (i >= nExisted || pszExisted[i] != '0')) {
+        char cName = pszNames == NULL ? NAME_FREE : i < nNames ? pszNames[i] : NAME_TAKEN;
+        if (cName == NAME_MERGED && pszMerged != NULL) {
+            bGoOn = clearMerged(&clearing, pszDest, pszMerged);
+            pszMerged = nextMergePart(pszMerged);
+            continue;
+        }
+        if (cName != NAME_FREE && cName != NAME_FILE) {
             if (!mappedName(pMappings, pszItem, &strName))
                 continue; // the entry there is not what was sent
             pszName = strName.buffer;
@@ -411,10 +461,12 @@ static void ChangeFileAttr(const char *pszDest, const char *pszList, const char 
         DWORD dwAttr = GetFileAttributesA(strPath.buffer);
         if (dwAttr == INVALID_FILE_ATTRIBUTES || isReparsePoint(dwAttr))
             continue;
-        if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
-            bGoOn = ChangeSubItemAttr(&clearing, strPath.buffer);
-        else
+        if (dwAttr & FILE_ATTRIBUTE_DIRECTORY) {
+            if (cName != NAME_FILE) // a folder there was never a file's copy
+                bGoOn = ChangeSubItemAttr(&clearing, strPath.buffer);
+        } else {
             bGoOn = clearReadOnly(&clearing, strPath.buffer, dwAttr);
+        }
     }
     freeStr(&strName);
     freeStr(&strPath);
@@ -426,24 +478,149 @@ static void ChangeFileAttr(const char *pszDest, const char *pszList, const char 
         szText[sizeof(szText) - 1] = '\0';
         MessageBoxA(NULL, szText, APP_TITLE, MB_ICONINFORMATION);
     }
+    return clearing.nKept;
 }
 
-// Notes for each item, as '1' or '0', whether its name is in the destination
-// before the transfer. On a failure the record stays short, and the items
-// it does not cover count as present.
-static void noteExisting(Str *pstrExisted, const char *pszDest, const char *pszList) {
+// Appends cb bytes, NULs among them, to a record that grows by doubling.
+static bool appendBytes(Str *pstr, const char *p, unsigned int cb) {
+    if (cb >= 0x3FFFFFFFu - pstr->length)
+        return false;
+    unsigned int need = pstr->length + cb;
+    if (pstr->capacity <= need && resize(pstr, need * 2 + 64) == NULL)
+        return false;
+    memcpy(pstr->buffer + pstr->length, p, cb);
+    pstr->length = need;
+    pstr->buffer[need] = '\0';
+    return true;
+}
+
+static bool noteMergeName(Str *pstrMerged, char cKind, const Str *pstrName) {
+    return appendBytes(pstrMerged, &cKind, 1) &&
+           appendBytes(pstrMerged, pstrName->buffer, pstrName->length + 1);
+}
+
+// Notes what copying the folder pszFrom into the existing folder pszTo
+// (pszRel below the destination) writes: every file, every folder pszTo
+// lacks as a whole, and the folders both hold walked in turn. Links are
+// neither walked nor noted. False when the record cannot be completed.
+static bool noteMerge(Str *pstrMerged, const char *pszFrom, const char *pszTo, const char *pszRel) {
+    Str strPattern = {}, strFrom = {}, strTo = {}, strRel = {};
+    FoundEntry entry;
+    bool bDone = joinPath(&strPattern, pszFrom, "*.*");
+    HANDLE hFind = bDone ? findFirstEntry(strPattern.buffer, &entry) : INVALID_HANDLE_VALUE;
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (isDot(entry.szName) || isReparsePoint(entry.dwAttr))
+                continue;
+            bDone =
+                joinPath(&strRel, pszRel, entry.szName) && joinPath(&strTo, pszTo, entry.szName);
+            if (!bDone)
+                break;
+            if (!(entry.dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
+                bDone = noteMergeName(pstrMerged, MERGE_FILE, &strRel);
+                continue;
+            }
+            DWORD dwThere = GetFileAttributesA(strTo.buffer);
+            if (dwThere == INVALID_FILE_ATTRIBUTES)
+                bDone = noteMergeName(pstrMerged, MERGE_FOLDER, &strRel);
+            else if ((dwThere & FILE_ATTRIBUTE_DIRECTORY) && !isReparsePoint(dwThere))
+                bDone = joinPath(&strFrom, pszFrom, entry.szName) &&
+                        noteMerge(pstrMerged, strFrom.buffer, strTo.buffer, strRel.buffer);
+        } while (bDone && findNextEntry(hFind, &entry));
+        FindClose(hFind);
+    }
+    freeStr(&strRel);
+    freeStr(&strTo);
+    freeStr(&strFrom);
+    freeStr(&strPattern);
+    return bDone;
+}
+
+// Whether two paths name one entry (one file index on one volume), as an
+// item sent into its own folder does. True when that cannot be told.
+static bool isSameEntry(const char *pszA, const char *pszB) {
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const char *paths[2] = {pszA, pszB};
+    for (int k = 0; k < 2; k++) {
+        HANDLE h = CreateFileA(paths[k], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (h == INVALID_HANDLE_VALUE)
+            return true;
+        BOOL bRead = GetFileInformationByHandle(h, &info[k]);
+        CloseHandle(h);
+        if (!bRead)
+            return true;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+           info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+// What the item's copy will be, noted before the transfer (NAME_*); a folder
+// that merges has its names noted. bRenames: the shell gives a colliding
+// copy another name. bInDest: the item stands in the destination itself.
+// A file sent elsewhere costs one lookup of the source: its copy, new or
+// written over what was there, is the transfer's.
+static char noteItem(Str *pstrMerged, const char *pszDest, const char *pszItem, bool bRenames,
+                     bool bInDest) {
+    const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
+    const char *pszName = pszSep ? pszSep + 1 : pszItem;
+    if (*pszName == '\0' || isDot(pszName) || strchr(pszName, '/') != NULL || bInDest)
+        return NAME_TAKEN; // no copy of the item's own name, or the source itself
+    DWORD dwItem = GetFileAttributesA(pszItem);
+    bool bFolder = dwItem != INVALID_FILE_ATTRIBUTES && (dwItem & FILE_ATTRIBUTE_DIRECTORY);
+    const DWORD dwKind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!bRenames && !bFolder)
+        return NAME_FILE;
     Str strPath = {};
-    assignStr(pstrExisted, "");
-    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
-        const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
-        bool bThere = !joinPath(&strPath, pszDest, pszSep ? pszSep + 1 : pszItem) ||
-                      GetFileAttributesA(strPath.buffer) != INVALID_FILE_ATTRIBUTES;
-        unsigned int before = pstrExisted->length;
-        appendStr(pstrExisted, bThere ? "1" : "0");
-        if (pstrExisted->length == before)
-            break;
+    char cName = NAME_TAKEN;
+    DWORD dwThere = joinPath(&strPath, pszDest, pszName) ? GetFileAttributesA(strPath.buffer) : 0;
+    if (dwThere == INVALID_FILE_ATTRIBUTES) {
+        cName = bFolder ? NAME_FREE : NAME_FILE;
+    } else if (!bRenames && (dwThere & dwKind) == FILE_ATTRIBUTE_DIRECTORY) {
+        unsigned int before = pstrMerged->length;
+        if (noteMerge(pstrMerged, pszItem, strPath.buffer, pszName) &&
+            appendBytes(pstrMerged, "", 1))
+            cName = NAME_MERGED;
+        else if (pstrMerged->buffer != NULL)
+            pstrMerged->buffer[pstrMerged->length = before] = '\0'; // no part left unfinished
     }
     freeStr(&strPath);
+    return cName;
+}
+
+// Notes for each item what its copy will be (noteItem), one character an
+// item. Whether items stand in the destination is asked once a folder.
+// Without memory for that the record stays empty: every item counts as taken.
+static void noteExisting(Str *pstrNames, Str *pstrMerged, const char *pszDest, const char *pszList,
+                         bool bRenames) {
+    unsigned int n = 0;
+    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1)
+        n++;
+    Str strFolder = {};
+    bool bInDest = true;
+    assignStr(pstrNames, "");
+    if (pstrNames->buffer == NULL || resize(pstrNames, n) == NULL)
+        return;
+    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
+        const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
+        size_t cbFolder = pszSep != NULL ? (size_t)(pszSep - pszItem) : 0;
+        if (cbFolder == 2 && pszItem[1] == ':')
+            cbFolder++; // a drive's root keeps its backslash
+        if (strFolder.buffer == NULL || strFolder.length != cbFolder ||
+            memcmp(strFolder.buffer, pszItem, cbFolder) != 0) {
+            bool bRoom = resize(&strFolder, (unsigned int)cbFolder) != NULL;
+            if (bRoom) {
+                memcpy(strFolder.buffer, pszItem, cbFolder);
+                strFolder.buffer[strFolder.length = (unsigned int)cbFolder] = '\0';
+            }
+            bInDest = !bRoom || isSameEntry(strFolder.buffer, pszDest);
+        }
+        pstrNames->buffer[pstrNames->length++] =
+            noteItem(pstrMerged, pszDest, pszItem, bRenames, bInDest);
+    }
+    pstrNames->buffer[pstrNames->length] = '\0';
+    freeStr(&strFolder);
 }
 
 // ---------------------------------------------------------------- names the code page cannot hold
@@ -685,6 +862,16 @@ static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str 
     return answer;
 }
 
+// The transfer is done, but nKept read-only entries kept their bit: said
+// whether or not success is to be notified, never as a full success.
+static void showClearFailed(bool bMove, unsigned int nKept) {
+    char szText[256];
+    _snprintf(szText, sizeof(szText) - 1,
+              loadText(bMove ? IDS_MOVE_CLEAR_FAILED : IDS_COPY_CLEAR_FAILED), nKept);
+    szText[sizeof(szText) - 1] = '\0';
+    showMessage(szText, MB_ICONWARNING);
+}
+
 // Copies or moves the list into the destination, then the post-actions.
 static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     for (unsigned int i = 0; i < pstrFiles->length; i++) {
@@ -701,14 +888,16 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         op.fFlags |= FOF_NOCONFIRMATION;
     if (pSettings->dwFlags & OPT_NO_OVERWRITE)
         op.fFlags |= FOF_RENAMEONCOLLISION;
-    // A copy renamed on a collision is cleared by the name the shell gave it;
-    // where the shell gives no names, the entries that were there stay as they are.
-    Str strExisted = {};
-    bool bRenames = (pSettings->dwFlags & (OPT_NO_OVERWRITE | OPT_CLEAR_READONLY)) ==
-                    (OPT_NO_OVERWRITE | OPT_CLEAR_READONLY);
-    if (bRenames) {
+    // Only what the transfer writes loses its bit, so what is there is noted
+    // first. A copy the shell names anew (on a collision, or beside its own
+    // source) is cleared by that name; where the shell gives no names, the
+    // entries that were there stay as they are.
+    Str strNames = {}, strMerged = {};
+    bool bClear = (pSettings->dwFlags & OPT_CLEAR_READONLY) != 0;
+    if (bClear) {
         op.fFlags |= FOF_WANTMAPPINGHANDLE;
-        noteExisting(&strExisted, pstrDest->buffer, pstrFiles->buffer);
+        noteExisting(&strNames, &strMerged, pstrDest->buffer, pstrFiles->buffer,
+                     (pSettings->dwFlags & OPT_NO_OVERWRITE) != 0);
     }
 
     // The shell loses sources when it moves into a folder that is gone, so a
@@ -725,16 +914,20 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         // Only after a whole transfer: once the user declined some items in
         // the shell's own dialogs, which names in the destination are the
         // transferred ones is no longer known.
-        if (pSettings->dwFlags & OPT_CLEAR_READONLY)
-            ChangeFileAttr(pstrDest->buffer, pstrFiles->buffer,
-                           bRenames ? (strExisted.buffer ? strExisted.buffer : "") : NULL,
-                           (const NameMappings *)op.hNameMappings);
-        if (pSettings->dwFlags & OPT_NOTIFY)
+        unsigned int nKept = 0;
+        if (bClear)
+            nKept = ChangeFileAttr(pstrDest->buffer, pstrFiles->buffer,
+                                   strNames.buffer ? strNames.buffer : "", strMerged.buffer,
+                                   (const NameMappings *)op.hNameMappings);
+        if (nKept > 0)
+            showClearFailed(bMove, nKept);
+        else if (pSettings->dwFlags & OPT_NOTIFY)
             showMessage(loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
     }
     if (op.hNameMappings != NULL)
         SHFreeNameMappings(op.hNameMappings);
-    freeStr(&strExisted);
+    freeStr(&strMerged);
+    freeStr(&strNames);
     saveRecentList(pSettings, pstrDest);
     if (pSettings->dwFlags & OPT_OPEN_FOLDER)
         pfnShellExecute(NULL, "open", pstrDest->buffer, NULL, pstrDest->buffer, SW_SHOWDEFAULT);

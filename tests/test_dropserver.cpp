@@ -85,10 +85,17 @@ struct DropServer : ::testing::Test {
                                 (void **)&pTarget);
     }
     // Enters and drops; the sender is told to change nothing on its side.
-    void drop(IDataObject *pData) {
+    // bComeBack: the drag leaves first and comes back, as a pointer crossing
+    // the window's edge does.
+    void drop(IDataObject *pData, bool bComeBack = false) {
         ASSERT_EQ(S_OK, create());
         POINTL pt = {10, 10};
         DWORD dwEffect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+        if (bComeBack) {
+            ASSERT_EQ(S_OK, pTarget->DragEnter(pData, MK_LBUTTON, pt, &dwEffect));
+            ASSERT_EQ(S_OK, pTarget->DragLeave());
+            Sleep(1500);
+        }
         ASSERT_EQ(S_OK, pTarget->DragEnter(pData, MK_LBUTTON, pt, &dwEffect));
         EXPECT_EQ((DWORD)DROPEFFECT_COPY, dwEffect);
         dwEffect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
@@ -154,7 +161,9 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
 
 // Only the shell's ID-list array, or with a CF_HDROP that left an item out
 // (as Windows leaves out long paths): its paths are read and copied as given.
+// The drag leaves once before it drops: the server waits on after DragLeave.
 TEST_F(DropServer, TakesTheShellIdListAlone) {
+    SetEnvironmentVariableA("PORTERLY_DROP_WAIT_MS", "4000");
     std::string a = dir.file("src\\表の長いファイル名.txt", "a");
     std::string b = dir.file("src\\b c.txt", "b");
     touchFolders(dest);
@@ -169,7 +178,7 @@ TEST_F(DropServer, TakesTheShellIdListAlone) {
         pData->bytes2 = std::string((const char *)&df, sizeof(df)) +
                         std::string((const char *)wb.c_str(), (wb.size() + 1) * 2) +
                         std::string(2, '\0');
-        drop(pData);
+        drop(pData, bShortHdrop);
         pData->Release();
         DWORD pid = programPid();
         ASSERT_NO_FATAL_FAILURE(chooseDest(pid));
@@ -240,7 +249,7 @@ TEST_F(DropServer, EndsWithoutADrop) {
         EXPECT_EQ((DWORD)DROPEFFECT_NONE, dwEffect);
         if (bLeave)
             pTarget->DragLeave();
-        EXPECT_TRUE(waitExit(pid, bLeave ? 1000 : 10000));
+        EXPECT_TRUE(waitExit(pid, 10000));
         pData->Release();
         pTarget->Release();
         pTarget = NULL;

@@ -94,7 +94,7 @@ static std::string nulList(const std::vector<std::string> &paths) {
 
 static void clearIn(const std::string &dest, const std::vector<std::string> &sources) {
     std::string list = nulList(sources);
-    ChangeFileAttr(dest.c_str(), list.c_str(), NULL, NULL);
+    ChangeFileAttr(dest.c_str(), list.c_str(), NULL, NULL, NULL);
 }
 
 // ---------------------------------------------------------------- the clearing itself
@@ -227,6 +227,27 @@ TEST(ReadOnlyClearing, LinksAreNotFollowed) {
     EXPECT_TRUE(runUnix("/bin/rm", links, [&] { return !exists(links[0]) && !exists(links[1]); }));
 }
 
+// transfer() as the driver calls it, in a registry sandbox, with the shell's
+// operation pfnOp: the options, the list (newline-ended) and the destination.
+static void runTransfer(DWORD dwFlags, const std::string &list, const std::string &dest,
+                        int(WINAPI *pfnOp)(LPSHFILEOPSTRUCTA) = SHFileOperationA) {
+    RegistrySandbox reg;
+    Settings settings = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
+    settings.dwFlags = dwFlags;
+    Str files = {}, target = {};
+    assignStr(&files, list.c_str());
+    assignStr(&target, dest.c_str());
+    resize(&target, PATH_BYTES); // the shell reads two NULs
+    memset(target.buffer + target.length, 0, target.capacity - target.length);
+    pfnFileOperation = pfnOp;
+    transfer(&settings, &files, &target);
+    pfnFileOperation = SHFileOperationA;
+    RegCloseKey(settings.hKey);
+    freeStr(&files);
+    freeStr(&target);
+}
+
 static std::string goneDest;
 static int WINAPI removeDestination(LPSHFILEOPSTRUCTA) {
     removeTree(goneDest);
@@ -239,30 +260,17 @@ static int WINAPI removeDestination(LPSHFILEOPSTRUCTA) {
 TEST(ReadOnlyClearing, VanishedDestinationClearsNothingElsewhere) {
     TestDir here("ro_here");
     std::string bystander = roFile(here, "a.txt");
-    RegistrySandbox reg;
-    Settings settings = {};
-    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
-    settings.dwFlags = OPT_CLEAR_READONLY;
     TestDir dest("ro_gone");
     goneDest = dest.path;
-    pfnFileOperation = removeDestination;
-    Str files = {}, target = {};
-    assignStr(&files, "C:\\src\\a.txt\n");
-    assignStr(&target, dest.path.c_str());
     SetCurrentDirectoryA(here.path.c_str());
-    transfer(&settings, &files, &target);
+    runTransfer(OPT_CLEAR_READONLY, "C:\\src\\a.txt\n", dest.path, removeDestination);
     SetCurrentDirectoryA("C:\\");
-    pfnFileOperation = SHFileOperationA;
     EXPECT_TRUE(isReadOnly(bystander));
-    RegCloseKey(settings.hKey);
-    freeStr(&files);
-    freeStr(&target);
 }
 
-// A transfer that renames on a collision: a.txt comes out as "a (2).txt",
-// told by a name mapping; b.txt is new; c.txt was there and no mapping names
-// its copy.
-static std::string renameDest;
+// A transfer that renames: renameFrom (a.txt) comes out as "a (2).txt", told
+// by a name mapping; b.txt is new; c.txt was there and no mapping names its copy.
+static std::string renameDest, renameFrom;
 static FILEOP_FLAGS renameFlags;
 static int WINAPI renamingCopy(LPSHFILEOPSTRUCTA pOp) {
     renameFlags = pOp->fFlags;
@@ -270,40 +278,94 @@ static int WINAPI renamingCopy(LPSHFILEOPSTRUCTA pOp) {
         CloseHandle(CreateFileA((renameDest + pszName).c_str(), GENERIC_WRITE, 0, NULL,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, NULL));
     HDSA hdsa = DSA_Create(sizeof(SHNAMEMAPPINGA), 1);
-    const char *pszOld = "C:\\src\\a.txt";
     std::string newPath = renameDest + "\\a (2).txt";
     // A new path's count far past its NUL: the name still ends there.
-    SHNAMEMAPPINGA m = {(LPSTR)SHAlloc(strlen(pszOld) + 1), (LPSTR)SHAlloc(newPath.size() + 1),
-                        (int)strlen(pszOld), (int)newPath.size() + 0x10000000};
-    strcpy(m.pszOldPath, pszOld);
+    SHNAMEMAPPINGA m = {(LPSTR)SHAlloc(renameFrom.size() + 1), (LPSTR)SHAlloc(newPath.size() + 1),
+                        (int)renameFrom.size(), (int)newPath.size() + 0x10000000};
+    strcpy(m.pszOldPath, renameFrom.c_str());
     strcpy(m.pszNewPath, newPath.c_str());
     DSA_InsertItem(hdsa, DA_LAST, &m);
     pOp->hNameMappings = hdsa;
     return 0;
 }
 
+static BOOL WINAPI failingWrite(LPCSTR, DWORD) {
+    return FALSE;
+}
+
+// Rows: a.txt sent into its own folder (the shell names its copy anew, the
+// source keeps its bit); writes that fail, told and never a full success.
 TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone) {
-    RegistrySandbox reg;
-    Settings settings = {};
-    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
-    settings.dwFlags = OPT_CLEAR_READONLY | OPT_NO_OVERWRITE;
-    TestDir dest("ro_renamed");
-    std::string a = roFile(dest, "a.txt"), c = roFile(dest, "c.txt");
-    renameDest = dest.path;
-    pfnFileOperation = renamingCopy;
-    Str files = {}, target = {};
-    assignStr(&files, "C:\\src\\a.txt\nC:\\src\\b.txt\nC:\\src\\c.txt\n");
-    assignStr(&target, dest.path.c_str());
-    transfer(&settings, &files, &target);
-    pfnFileOperation = SHFileOperationA;
-    EXPECT_TRUE(renameFlags & FOF_WANTMAPPINGHANDLE);
-    EXPECT_FALSE(isReadOnly(dest.at("a (2).txt")));
-    EXPECT_FALSE(isReadOnly(dest.at("b.txt")));
-    EXPECT_TRUE(isReadOnly(a));
-    EXPECT_TRUE(isReadOnly(c));
-    RegCloseKey(settings.hKey);
-    freeStr(&files);
-    freeStr(&target);
+    struct {
+        bool bOwnFolder, bWritesFail;
+        DWORD dwFlags;
+        std::string message;
+    } rows[] = {
+        {false, false, OPT_NO_OVERWRITE, ""},
+        {true, false, OPT_SILENT_OVERWRITE, ""},
+        {false, true, OPT_NO_OVERWRITE | OPT_NOTIFY,
+         "コピーしましたが、2 個の項目の読み取り専用属性を解除できませんでした。"},
+    };
+    for (auto &row : rows) {
+        TestDir dest("ro_renamed" + std::to_string(&row - rows));
+        std::string a = roFile(dest, "a.txt"), c = roFile(dest, "c.txt");
+        renameDest = dest.path;
+        TestDir src("ro_src");
+        std::string list =
+            src.file("a.txt") + "\n" + src.file("b.txt") + "\n" + src.file("c.txt") + "\n";
+        renameFrom = row.bOwnFolder ? a : src.at("a.txt");
+        pfnSetAttributes = row.bWritesFail ? failingWrite : SetFileAttributesA;
+        std::string message;
+        Driver driver([&] {
+            HWND hBox = row.message.empty() ? NULL : waitMessageBox();
+            message = hBox != NULL ? messageBoxText(hBox) : "";
+            clickId(hBox, IDOK);
+        });
+        runTransfer(OPT_CLEAR_READONLY | row.dwFlags, row.bOwnFolder ? a + "\n" : list, dest.path,
+                    renamingCopy);
+        driver.thread.join();
+        pfnSetAttributes = SetFileAttributesA;
+        EXPECT_EQ(row.message, message);
+        EXPECT_TRUE(renameFlags & FOF_WANTMAPPINGHANDLE);
+        EXPECT_EQ(row.bWritesFail, isReadOnly(dest.at("a (2).txt")));
+        EXPECT_EQ(row.bWritesFail || row.bOwnFolder, isReadOnly(dest.at("b.txt")));
+        EXPECT_TRUE(isReadOnly(a) && isReadOnly(c));
+    }
+}
+
+// Wine's move of a folder onto one of its name moves nothing and returns 0
+// (docs/wine-notes.md); this one merges as Windows does.
+static std::string mergeFrom, mergeTo;
+static int WINAPI mergingMove(LPSHFILEOPSTRUCTA) {
+    CreateDirectoryA((mergeTo + "\\new").c_str(), NULL);
+    for (const char *pszName : {"\\a.txt", "\\sub\\b.txt", "\\new\\c.txt"})
+        MoveFileA((mergeFrom + pszName).c_str(), (mergeTo + pszName).c_str());
+    return 0;
+}
+
+// A sent folder meeting one of its name in the destination merges into it:
+// what was there keeps its bit, copied or moved.
+TEST(ReadOnlyClearing, AMergedFolderKeepsTheBitsOfWhatWasThere) {
+    for (DWORD dwMove : {(DWORD)0, (DWORD)OPT_MOVE}) {
+        TestDir dir(dwMove ? "ro_merge_move" : "ro_merge_copy");
+        for (const char *pszFolder : {"src", "src\\folder", "src\\folder\\sub", "src\\folder\\new",
+                                      "dest", "dest\\folder", "dest\\folder\\sub"})
+            dir.folder(pszFolder);
+        const char *sent[] = {"a.txt", "sub\\b.txt", "new\\c.txt"};
+        for (const char *pszName : sent)
+            roFile(dir, std::string("src\\folder\\") + pszName);
+        std::string old = roFile(dir, "dest\\folder\\old.txt");
+        std::string oldDeep = roFile(dir, "dest\\folder\\sub\\old.txt");
+        mergeFrom = dir.at("src\\folder");
+        mergeTo = dir.at("dest\\folder");
+        runTransfer(OPT_CLEAR_READONLY | OPT_SILENT_OVERWRITE | dwMove, mergeFrom + "\n",
+                    dir.at("dest"), dwMove ? mergingMove : SHFileOperationA);
+        for (const char *pszName : sent) {
+            std::string copy = mergeTo + "\\" + pszName;
+            EXPECT_TRUE(exists(copy) && !isReadOnly(copy)) << pszName << dwMove;
+        }
+        EXPECT_TRUE(isReadOnly(old) && isReadOnly(oldDeep)) << dwMove;
+    }
 }
 
 // A clock that moves 300 ms a reading; once the progress window is up it

@@ -274,6 +274,24 @@ TEST_F(SetupTest, LeavesAForeignShortcutAlone) {
     EXPECT_EQ("C:\\other\\porterly.exe", regString(szAppPathKey, NULL));
     EXPECT_EQ(PORTERLY_DROP_CLSID_TEXT, regString(szAppPathKey, "DropTarget"));
     EXPECT_EQ("\"C:\\other\\porterly.exe\"", regString(szServerKey, NULL));
+
+    // Nor does a copy's path that differs from this one only by a soft hyphen.
+    std::wstring wKey = toWide(szAppPathKey), hyphened = toWide(programPath());
+    hyphened.insert(hyphened.rfind(L'\\'), L"\u00AD");
+    RegSetKeyValueW(HKEY_CURRENT_USER, wKey.c_str(), NULL, REG_SZ, hyphened.c_str(),
+                    (DWORD)(hyphened.size() + 1) * sizeof(WCHAR));
+    EXPECT_EQ(0u, setup("/uninstall /quiet"));
+    EXPECT_TRUE(hyphened == regReadWide(HKEY_CURRENT_USER, wKey.c_str(), NULL));
+
+    // Install writes over another copy's entry, never over another program's.
+    DeleteFileA(link.c_str());
+    setString(szAppPathKey, NULL, "C:\\other\\notepad.exe");
+    EXPECT_EQ(1u, setup("/install /quiet"));
+    EXPECT_EQ("C:\\other\\notepad.exe", regString(szAppPathKey, NULL));
+    EXPECT_FALSE(exists(link));
+    setString(szAppPathKey, NULL, "C:\\other\\porterly.exe");
+    EXPECT_EQ(0u, setup("/install /quiet"));
+    EXPECT_EQ(0, lstrcmpiA(programPath().c_str(), regString(szAppPathKey, NULL).c_str()));
 }
 
 TEST_F(SetupTest, RefusesWithoutProgramOrWithBadArguments) {
