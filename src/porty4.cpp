@@ -6,6 +6,7 @@
 #include "porty4.h"
 #include "portygui.h"
 #include "dropserver.h"
+#include "progress.h"
 #include "resource.h"
 #include <mbstring.h>
 #include <shlobj.h>
@@ -235,20 +236,9 @@ static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
 
 // ---------------------------------------------------------------- read-only clearing
 
-// Clearing that takes longer than this shows its progress window.
-#define PROGRESS_DELAY_MS  500
-#define PROGRESS_UPDATE_MS 100
-
-// Test seam: the clock the progress window goes by.
-static DWORD(WINAPI *pfnTickCount)(void) = GetTickCount;
-
 // The state of one clearing run.
 struct Clearing {
-    DWORD dwStart;      // when the clearing began
-    DWORD dwShown;      // when the count was last shown
-    HWND hProgress;     // the progress window, once shown
-    bool bNoWindow;     // the window could not be made: go on without it
-    bool bCancelled;    // the user stopped the clearing
+    Progress progress;
     unsigned int nDone; // entries whose bit was cleared
 };
 
@@ -258,58 +248,10 @@ struct NameMappings {
     SHNAMEMAPPINGA *pMappings;
 };
 
-static INT_PTR On_InitProgress(HWND hDlg, LPARAM lParam) {
-    SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
-    SetDlgItemTextA(hDlg, IDCANCEL, loadText(IDS_CANCEL));
-    return TRUE;
-}
-
-static INT_PTR On_ProgressCommand(HWND hDlg, WPARAM wParam) {
-    if (LOWORD(wParam) != IDCANCEL)
-        return FALSE;
-    ((Clearing *)GetWindowLongPtrA(hDlg, DWLP_USER))->bCancelled = true;
-    return TRUE;
-}
-
-static INT_PTR CALLBACK ProgressProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    switch (uMsg) {
-    case WM_INITDIALOG:
-        return On_InitProgress(hDlg, lParam);
-    case WM_COMMAND:
-        return On_ProgressCommand(hDlg, wParam);
-    default:
-        return FALSE;
-    }
-}
-
-// Counts one cleared entry. Once the clearing has taken long enough it shows
-// the progress window, then keeps its count current and lets it answer (the
-// clearing runs on the driver's thread, which has no other window then).
-// False once the user cancelled.
+// Counts one cleared entry; false once the user cancelled.
 static bool stepClearing(Clearing *pc) {
     pc->nDone++;
-    DWORD dwNow = pfnTickCount();
-    if (pc->hProgress == NULL && !pc->bNoWindow && dwNow - pc->dwStart >= PROGRESS_DELAY_MS) {
-        pc->hProgress = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_PROGRESS),
-                                           NULL, ProgressProc, (LPARAM)pc);
-        pc->bNoWindow = pc->hProgress == NULL;
-        pc->dwShown = dwNow - PROGRESS_UPDATE_MS;
-    }
-    if (pc->hProgress != NULL && dwNow - pc->dwShown >= PROGRESS_UPDATE_MS) {
-        char szText[256];
-        _snprintf(szText, sizeof(szText) - 1, loadText(IDS_CLEARING), pc->nDone);
-        szText[sizeof(szText) - 1] = '\0';
-        SetDlgItemTextA(pc->hProgress, IDC_PROGRESSTEXT, szText);
-        pc->dwShown = dwNow;
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            if (!IsDialogMessageA(pc->hProgress, &msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
-    }
-    return !pc->bCancelled;
+    return stepProgress(&pc->progress, loadText(IDS_CLEARING), pc->nDone);
 }
 
 static bool clearReadOnly(Clearing *pc, const char *pszPath, DWORD dwAttr) {
@@ -388,7 +330,7 @@ static bool mappedName(const NameMappings *pMappings, const char *pszItem, Str *
 static void ChangeFileAttr(const char *pszDest, const char *pszList, const char *pszExisted,
                            const NameMappings *pMappings) {
     Clearing clearing = {};
-    clearing.dwStart = pfnTickCount();
+    startProgress(&clearing.progress, loadText(IDS_CANCEL));
     Str strPath = {};
     Str strName = {};
     size_t nExisted = pszExisted != NULL ? strlen(pszExisted) : 0;
@@ -416,9 +358,8 @@ static void ChangeFileAttr(const char *pszDest, const char *pszList, const char 
     }
     freeStr(&strName);
     freeStr(&strPath);
-    if (clearing.hProgress != NULL)
-        DestroyWindow(clearing.hProgress);
-    if (clearing.bCancelled) {
+    endProgress(&clearing.progress);
+    if (clearing.progress.bCancelled) {
         char szText[256];
         _snprintf(szText, sizeof(szText) - 1, loadText(IDS_CLEAR_CANCELLED), clearing.nDone);
         szText[sizeof(szText) - 1] = '\0';
