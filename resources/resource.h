@@ -55,4 +55,15 @@
 #define IDS_NEW               3038
 #define IDS_RENAME            3039
 #define IDS_BROWSE_TITLE      3040
+#define IDS_OPTION_VERIFY     3041 // the ninth caption, after the eight above
+#define IDS_VERIFYING         3042
+#define IDS_VERIFY_FAILED     3043
+#define IDS_VERIFY_MORE       3044
+#define IDS_VERIFY_KEPT       3045
+#define IDS_VERIFY_KEPT_ALL   3046
+#define IDS_VERIFY_CANCELLED  3047
+#define IDS_DELETE_FAILED     3048
+#define IDS_COPY_VERIFIED     3049
+#define IDS_MOVE_VERIFIED     3050
+#define IDS_VERIFY_BUFFERED   3051
 #define IDS_LAST              3099

@@ -249,7 +249,7 @@ int runDropServer(HINSTANCE hInstance) {
         bool bDropped = waitForDrop();
         CoRevokeClassObject(dwCookie);
         if (bDropped)
-            runDriver(hInstance, &strFiles, nDropItems, pszForeign);
+            nStatus = runDriver(hInstance, &strFiles, nDropItems, pszForeign);
     }
     free(pszForeign);
     freeStr(&strFiles);

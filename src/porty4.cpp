@@ -7,6 +7,7 @@
 #include "portygui.h"
 #include "dropserver.h"
 #include "progress.h"
+#include "verify.h"
 #include "resource.h"
 #include <mbstring.h>
 #include <shlobj.h>
@@ -614,16 +615,33 @@ static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str 
     return answer;
 }
 
+// Compares what the file operation wrote with its sources; a move across
+// volumes came as a copy, whose proven sources go now. Returns the exit status.
+static int proveTransfer(Settings *pSettings, const SHFILEOPSTRUCTA *pOp, bool bMove) {
+    VerifyRequest request = {pOp->pFrom,
+                             pOp->pTo,
+                             pOp->hNameMappings,
+                             bMove,
+                             (pSettings->dwFlags & OPT_NOTIFY) != 0,
+                             pfnFileOperation};
+    return verifyTransfer(&request);
+}
+
 // Copies or moves the list into the destination, then the post-actions.
-static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
+// Returns the exit status.
+static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     for (unsigned int i = 0; i < pstrFiles->length; i++) {
         if (pstrFiles->buffer[i] == '\n')
             pstrFiles->buffer[i] = '\0';
     }
     bool bMove = (pSettings->dwFlags & OPT_MOVE) != 0;
+    // A verified move within a volume is a rename and runs as any move; across
+    // volumes it copies, and the sources go only once proven.
+    bool bVerify = (pSettings->dwFlags & OPT_VERIFY) != 0;
+    bool bCopyFirst = bMove && bVerify && !onOneVolume(pstrFiles->buffer, pstrDest->buffer);
     SHFILEOPSTRUCTA op = {};
     op.hwnd = NULL;
-    op.wFunc = bMove ? FO_MOVE : FO_COPY;
+    op.wFunc = bMove && !bCopyFirst ? FO_MOVE : FO_COPY;
     op.pFrom = pstrFiles->buffer;
     op.pTo = pstrDest->buffer;
     if (pSettings->dwFlags & OPT_SILENT_OVERWRITE)
@@ -639,11 +657,13 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         op.fFlags |= FOF_WANTMAPPINGHANDLE;
         noteExisting(&strExisted, pstrDest->buffer, pstrFiles->buffer);
     }
+    if (bVerify && (pSettings->dwFlags & OPT_NO_OVERWRITE))
+        op.fFlags |= FOF_WANTMAPPINGHANDLE; // renamed copies are compared under their new names
 
     // The shell loses sources when it moves into a folder that is gone, so a
     // destination that is no longer a folder fails the transfer outright.
     DWORD dwAttr = GetFileAttributesA(pstrDest->buffer);
-    int rc = 1;
+    int rc = 1, nStatus = 0;
     if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
         rc = pfnFileOperation(&op);
 
@@ -658,8 +678,13 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
             ChangeFileAttr(pstrDest->buffer, pstrFiles->buffer,
                            bRenames ? (strExisted.buffer ? strExisted.buffer : "") : NULL,
                            (const NameMappings *)op.hNameMappings);
-        if (pSettings->dwFlags & OPT_NOTIFY)
+        if (bVerify && (!bMove || bCopyFirst))
+            nStatus = proveTransfer(pSettings, &op, bMove);
+        else if (pSettings->dwFlags & OPT_NOTIFY)
             showMessage(loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
+    } else if (bCopyFirst) {
+        // The user declined some copies: the sources proven go all the same.
+        nStatus = proveTransfer(pSettings, &op, bMove);
     }
     if (op.hNameMappings != NULL)
         SHFreeNameMappings(op.hNameMappings);
@@ -667,11 +692,12 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     saveRecentList(pSettings, pstrDest);
     if (pSettings->dwFlags & OPT_OPEN_FOLDER)
         pfnShellExecute(NULL, "open", pstrDest->buffer, NULL, pstrDest->buffer, SW_SHOWDEFAULT);
+    return nStatus;
 }
 
 // Opens the chooser until the user confirms, cancels, or a failure ends the run.
-static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
-    int answer = IDNO;
+static int runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
+    int answer = IDNO, nStatus = 0;
     while (answer == IDNO) {
         LPITEMIDLIST pidl = GuiMain(pSettings);
         if (pidl == NULL)
@@ -696,12 +722,14 @@ static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *ps
             answer = IDCANCEL;
         }
         if (answer == IDYES)
-            transfer(pSettings, pstrFiles, pstrDest);
+            nStatus = transfer(pSettings, pstrFiles, pstrDest);
     }
+    return nStatus;
 }
 
-void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign) {
+int runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign) {
     Str strDest = {};
+    int nStatus = 0;
     Settings settings = {};
     if (pszForeign != NULL) {
         showUnrepresentable(NULL, pszForeign, FALSE);
@@ -717,12 +745,13 @@ void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeig
         settings.hInstance = hInstance;
         settings.pstrFiles = pstrFiles;
         if (resize(&strDest, PATH_BYTES) != NULL)
-            runMainLoop(&settings, pstrFiles, nItems, &strDest);
+            nStatus = runMainLoop(&settings, pstrFiles, nItems, &strDest);
         else
             showStringError(NULL);
         RegCloseKey(settings.hKey);
     }
     freeStr(&strDest);
+    return nStatus;
 }
 
 // COM starts a local server with this switch in either spelling, alone.
@@ -758,11 +787,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         nItems = parse(&strFiles, &strCmdLine);
         SetCursor(hOld);
     }
-    runDriver(hInstance, &strFiles, nItems, pszForeign);
+    int nStatus = runDriver(hInstance, &strFiles, nItems, pszForeign);
     free(pszForeign);
     freeStr(&strCmdLine);
     freeStr(&strFiles);
     if (hKernel != NULL)
         FreeLibrary(hKernel);
-    return 0;
+    return nStatus;
 }

@@ -20,6 +20,7 @@
 #define OPT_NO_CONFIRM       0x040
 #define OPT_MOVE             0x080 // set by the chooser's Move button only, never stored
 #define OPT_CLEAR_READONLY   0x100
+#define OPT_VERIFY           0x200
 
 #define HISTORY_COUNT 10
 
@@ -40,8 +41,9 @@ LONG reloadOption(Settings *pSettings);
 // transfer, the history and the post-actions, as every route into the program
 // runs them. nItems counts the items of the list (one per line), or is an
 // error of the splitter or a drop; pszForeign, when not null, names the items
-// the code page cannot hold, and the run ends with them.
-void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
+// the code page cannot hold, and the run ends with them. Returns the exit
+// status: 1 when a verified transfer was not proven whole, else 0.
+int runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
 // A selection that named nothing (a drop of no items).
 #define DRIVER_NO_FILES (-5)
 
