@@ -102,6 +102,9 @@ class Driver_ : public ::testing::Test {
         touchFolders(dest);
         return runWinMain(tail);
     }
+    // A verified run whose copy of spoiltCopy is spoilt; returns its warning.
+    std::string runSpoilt(const std::string &spoiltCopy, const std::string &tail,
+                          const char *button);
     std::string history0() {
         std::string value = "<absent>";
         regReadString(reg, "tstrPath000", &value);
@@ -350,21 +353,27 @@ int WINAPI spoilingFileOperation(LPSHFILEOPSTRUCTA op) {
 
 const char szDiffers[] = "次の 1 個の項目は転送元と一致しないか、読み取れませんでした。\r\n\r\n";
 
+std::string Driver_::runSpoilt(const std::string &spoiltCopy, const std::string &tail,
+                               const char *button) {
+    spoilt = spoiltCopy;
+    fileOps.clear();
+    pfnFileOperation = spoilingFileOperation;
+    std::string warning;
+    UiDriver driver([&] {
+        choose(dest, button);
+        warning = answer(IDOK);
+    });
+    EXPECT_EQ(1, run(tail));
+    EXPECT_EQ(0, driver.finish());
+    return warning;
+}
+
 TEST_F(Driver_, VerifiedCopyNamesTheCopyThatDiffers) {
     regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_NOTIFY | OPT_VERIFY);
     std::string a = dir.file("a.txt", "same"), b = dir.folder("b");
     dir.file("b\\ok.txt", "fine");
     dir.file("b\\bad.txt", "good");
-    spoilt = dest + "\\b\\bad.txt";
-    fileOps.clear();
-    pfnFileOperation = spoilingFileOperation;
-    std::string warning;
-    UiDriver driver([&] {
-        choose(dest);
-        warning = answer(IDOK);
-    });
-    EXPECT_EQ(1, run(a + " " + b));
-    EXPECT_EQ(0, driver.finish());
+    std::string warning = runSpoilt(dest + "\\b\\bad.txt", a + " " + b, nullptr);
     EXPECT_EQ(szDiffers + spoilt + "\r\n", warning);
     EXPECT_EQ(std::vector<UINT>{FO_COPY}, fileOps);
 }
@@ -378,16 +387,8 @@ TEST_F(Driver_, VerifiedMoveAcrossVolumesDeletesOnlyProvenSources) {
     q.file("kept\\ok.txt", "fine");
     q.file("kept\\bad.txt", "good");
     q.file("whole\\in.txt", "in");
-    spoilt = dest + "\\kept\\bad.txt";
-    fileOps.clear();
-    pfnFileOperation = spoilingFileOperation;
-    std::string warning;
-    UiDriver driver([&] {
-        choose(dest, "移動(&M)");
-        warning = answer(IDOK);
-    });
-    EXPECT_EQ(1, run(a + " " + kept + " " + whole));
-    EXPECT_EQ(0, driver.finish());
+    std::string warning =
+        runSpoilt(dest + "\\kept\\bad.txt", a + " " + kept + " " + whole, "移動(&M)");
     EXPECT_EQ((std::vector<UINT>{FO_COPY, FO_DELETE}), fileOps);
     EXPECT_EQ(std::string(szDiffers) + spoilt +
                   "\r\n\r\nこれらを含む項目は移動元から削除していません。移動元と移動先の両方に"
