@@ -450,6 +450,43 @@ TEST(Verification, SizesThenEveryByteUnderTheNameWritten) {
     free(pv);
 }
 
+// Cancels through the progress window once it is up; the clock moves 300 ms
+// a reading, so the window comes at the first file's second step.
+DWORD fakeNow;
+DWORD WINAPI cancellingClock() {
+    HWND hDlg = FindWindowA("#32770", APP_TITLE);
+    if (hDlg != NULL && GetDlgItem(hDlg, IDC_PROGRESSTEXT) != NULL)
+        PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+    return fakeNow += 300;
+}
+
+TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
+    TestDir dir("verify_cancel");
+    std::string dst = dir.folder("dst"), list;
+    for (const char *name : {"a.txt", "b.txt"}) {
+        list += dir.file(name, name) + '\0';
+        dir.file(std::string("dst\\") + name, name);
+    }
+    VerifyRequest request = {list.c_str(), dst.c_str(), NULL, true, false, spoilingFileOperation};
+    fileOps.clear();
+    std::string message;
+    UiDriver driver([&] {
+        HWND hBox = waitMessageBox();
+        ASSERT_NE(nullptr, hBox);
+        message = messageBoxText(hBox);
+        clickId(hBox, IDOK);
+        waitGone(hBox);
+    });
+    pfnTickCount = cancellingClock;
+    EXPECT_EQ(1, verifyTransfer(&request));
+    pfnTickCount = GetTickCount;
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_TRUE(fileOps.empty());
+    EXPECT_EQ("照合を中止しました。1 個のファイルを照合済みです。\r\n\r\n"
+              "移動元はどれも削除していません。移動元と移動先の両方に残っています。\r\n",
+              message);
+}
+
 void *failingRealloc(void *, size_t) {
     return NULL;
 }
