@@ -59,4 +59,15 @@
 #define IDS_BAD_NAME_DROP     3041
 #define IDS_COPY_CLEAR_FAILED 3042
 #define IDS_MOVE_CLEAR_FAILED 3043
+#define IDS_OPTION_VERIFY     3044 // the ninth caption, after the eight above
+#define IDS_VERIFYING         3045
+#define IDS_VERIFY_FAILED     3046
+#define IDS_VERIFY_MORE       3047
+#define IDS_VERIFY_KEPT       3048
+#define IDS_VERIFY_KEPT_ALL   3049
+#define IDS_VERIFY_CANCELLED  3050
+#define IDS_DELETE_FAILED     3051
+#define IDS_COPY_VERIFIED     3052
+#define IDS_MOVE_VERIFIED     3053
+#define IDS_VERIFY_BUFFERED   3054
 #define IDS_LAST              3099

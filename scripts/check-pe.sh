@@ -8,7 +8,7 @@ set -euo pipefail
 export LC_ALL=C # objdump speaks the locale's language otherwise
 dir="$1" arch="$2"
 case "$arch" in
-    i686) format=pei-i386 main_kib=100 ;;
+    i686) format=pei-i386 main_kib=120 ;;
     x86_64) format=pei-x86-64 main_kib=120 ;;
     *) echo "unknown architecture $arch" >&2; exit 2 ;;
 esac

@@ -4,7 +4,20 @@
 # so that nothing run in it writes into the user's home.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
-[ -f "$WINEPREFIX/.porterly-ready" ] && exit 0
+
+# A second volume for the tests of moves across volumes: drive Q: on a folder
+# of its own, whose .windows-serial gives it a serial of its own under Wine.
+second_volume() {
+    local root="$WINEPREFIX/volume-q"
+    mkdir -p "$root"
+    [ -f "$root/.windows-serial" ] || echo 5e17a11e >"$root/.windows-serial"
+    [ -L "$WINEPREFIX/dosdevices/q:" ] || ln -s ../volume-q "$WINEPREFIX/dosdevices/q:"
+}
+
+if [ -f "$WINEPREFIX/.porterly-ready" ]; then
+    second_volume
+    exit 0
+fi
 mkdir -p "$WINEPREFIX"
 scratch_home="$(dirname "$WINEPREFIX")/home"
 mkdir -p "$scratch_home"
@@ -21,4 +34,5 @@ for user_dir in "$WINEPREFIX"/drive_c/users/*/; do
         fi
     done
 done
+second_volume
 touch "$WINEPREFIX/.porterly-ready"

@@ -272,7 +272,7 @@ int runDropServer(HINSTANCE hInstance) {
         bool bDropped = waitForDrop();
         CoRevokeClassObject(dwCookie);
         if (bDropped)
-            runDriver(hInstance, &strFiles, nDropItems, pszForeign);
+            nStatus = runDriver(hInstance, &strFiles, nDropItems, pszForeign);
     }
     free(pszForeign);
     freeStr(&strFiles);

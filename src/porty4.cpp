@@ -6,6 +6,8 @@
 #include "porty4.h"
 #include "portygui.h"
 #include "dropserver.h"
+#include "progress.h"
+#include "verify.h"
 #include "resource.h"
 #include <mbstring.h>
 #include <shlobj.h>
@@ -235,21 +237,12 @@ static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
 
 // ---------------------------------------------------------------- read-only clearing
 
-// Clearing that takes longer than this shows its progress window.
-#define PROGRESS_DELAY_MS  500
-#define PROGRESS_UPDATE_MS 100
-
-// Test seams: the clock the progress window goes by, and the attribute write.
-static DWORD(WINAPI *pfnTickCount)(void) = GetTickCount;
+// Test seam: the attribute write.
 static BOOL(WINAPI *pfnSetAttributes)(LPCSTR, DWORD) = SetFileAttributesA;
 
 // The state of one clearing run.
 struct Clearing {
-    DWORD dwStart;      // when the clearing began
-    DWORD dwShown;      // when the count was last shown
-    HWND hProgress;     // the progress window, once shown
-    bool bNoWindow;     // the window could not be made: go on without it
-    bool bCancelled;    // the user stopped the clearing
+    Progress progress;
     unsigned int nDone; // entries whose bit was cleared
     unsigned int nKept; // read-only entries whose bit could not be cleared
 };
@@ -260,58 +253,10 @@ struct NameMappings {
     SHNAMEMAPPINGA *pMappings;
 };
 
-static INT_PTR On_InitProgress(HWND hDlg, LPARAM lParam) {
-    SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
-    SetDlgItemTextA(hDlg, IDCANCEL, loadText(IDS_CANCEL));
-    return TRUE;
-}
-
-static INT_PTR On_ProgressCommand(HWND hDlg, WPARAM wParam) {
-    if (LOWORD(wParam) != IDCANCEL)
-        return FALSE;
-    ((Clearing *)GetWindowLongPtrA(hDlg, DWLP_USER))->bCancelled = true;
-    return TRUE;
-}
-
-static INT_PTR CALLBACK ProgressProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    switch (uMsg) {
-    case WM_INITDIALOG:
-        return On_InitProgress(hDlg, lParam);
-    case WM_COMMAND:
-        return On_ProgressCommand(hDlg, wParam);
-    default:
-        return FALSE;
-    }
-}
-
-// Counts one cleared entry. Once the clearing has taken long enough it shows
-// the progress window, then keeps its count current and lets it answer (the
-// clearing runs on the driver's thread, which has no other window then).
-// False once the user cancelled.
+// Counts one cleared entry; false once the user cancelled.
 static bool stepClearing(Clearing *pc) {
     pc->nDone++;
-    DWORD dwNow = pfnTickCount();
-    if (pc->hProgress == NULL && !pc->bNoWindow && dwNow - pc->dwStart >= PROGRESS_DELAY_MS) {
-        pc->hProgress = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_PROGRESS),
-                                           NULL, ProgressProc, (LPARAM)pc);
-        pc->bNoWindow = pc->hProgress == NULL;
-        pc->dwShown = dwNow - PROGRESS_UPDATE_MS;
-    }
-    if (pc->hProgress != NULL && dwNow - pc->dwShown >= PROGRESS_UPDATE_MS) {
-        char szText[256];
-        _snprintf(szText, sizeof(szText) - 1, loadText(IDS_CLEARING), pc->nDone);
-        szText[sizeof(szText) - 1] = '\0';
-        SetDlgItemTextA(pc->hProgress, IDC_PROGRESSTEXT, szText);
-        pc->dwShown = dwNow;
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            if (!IsDialogMessageA(pc->hProgress, &msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
-    }
-    return !pc->bCancelled;
+    return stepProgress(&pc->progress, loadText(IDS_CLEARING), pc->nDone);
 }
 
 static bool clearReadOnly(Clearing *pc, const char *pszPath, DWORD dwAttr) {
@@ -434,7 +379,7 @@ static bool clearMerged(Clearing *pc, const char *pszDest, const char *pszPart) 
 static unsigned int ChangeFileAttr(const char *pszDest, const char *pszList, const char *pszNames,
                                    const char *pszMerged, const NameMappings *pMappings) {
     Clearing clearing = {};
-    clearing.dwStart = pfnTickCount();
+    startProgress(&clearing.progress, loadText(IDS_CANCEL));
     Str strPath = {};
     Str strName = {};
     size_t nNames = pszNames != NULL ? strlen(pszNames) : 0;
@@ -470,9 +415,8 @@ static unsigned int ChangeFileAttr(const char *pszDest, const char *pszList, con
     }
     freeStr(&strName);
     freeStr(&strPath);
-    if (clearing.hProgress != NULL)
-        DestroyWindow(clearing.hProgress);
-    if (clearing.bCancelled) {
+    endProgress(&clearing.progress);
+    if (clearing.progress.bCancelled) {
         char szText[256];
         _snprintf(szText, sizeof(szText) - 1, loadText(IDS_CLEAR_CANCELLED), clearing.nDone);
         szText[sizeof(szText) - 1] = '\0';
@@ -872,16 +816,33 @@ static void showClearFailed(bool bMove, unsigned int nKept) {
     showMessage(szText, MB_ICONWARNING);
 }
 
+// Compares what the file operation wrote with its sources; a move across
+// volumes came as a copy, whose proven sources go now. Returns the exit status.
+static int proveTransfer(Settings *pSettings, const SHFILEOPSTRUCTA *pOp, bool bMove) {
+    VerifyRequest request = {pOp->pFrom,
+                             pOp->pTo,
+                             pOp->hNameMappings,
+                             bMove,
+                             (pSettings->dwFlags & OPT_NOTIFY) != 0,
+                             pfnFileOperation};
+    return verifyTransfer(&request);
+}
+
 // Copies or moves the list into the destination, then the post-actions.
-static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
+// Returns the exit status.
+static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     for (unsigned int i = 0; i < pstrFiles->length; i++) {
         if (pstrFiles->buffer[i] == '\n')
             pstrFiles->buffer[i] = '\0';
     }
     bool bMove = (pSettings->dwFlags & OPT_MOVE) != 0;
+    // A verified move within a volume is a rename and runs as any move; across
+    // volumes it copies, and the sources go only once proven.
+    bool bVerify = (pSettings->dwFlags & OPT_VERIFY) != 0;
+    bool bCopyFirst = bMove && bVerify && !onOneVolume(pstrFiles->buffer, pstrDest->buffer);
     SHFILEOPSTRUCTA op = {};
     op.hwnd = NULL;
-    op.wFunc = bMove ? FO_MOVE : FO_COPY;
+    op.wFunc = bMove && !bCopyFirst ? FO_MOVE : FO_COPY;
     op.pFrom = pstrFiles->buffer;
     op.pTo = pstrDest->buffer;
     if (pSettings->dwFlags & OPT_SILENT_OVERWRITE)
@@ -899,11 +860,13 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         noteExisting(&strNames, &strMerged, pstrDest->buffer, pstrFiles->buffer,
                      (pSettings->dwFlags & OPT_NO_OVERWRITE) != 0);
     }
+    if (bVerify && (pSettings->dwFlags & OPT_NO_OVERWRITE))
+        op.fFlags |= FOF_WANTMAPPINGHANDLE; // renamed copies are compared under their new names
 
     // The shell loses sources when it moves into a folder that is gone, so a
     // destination that is no longer a folder fails the transfer outright.
     DWORD dwAttr = GetFileAttributesA(pstrDest->buffer);
-    int rc = 1;
+    int rc = 1, nStatus = 0;
     if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY))
         rc = pfnFileOperation(&op);
 
@@ -921,8 +884,14 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
                                    (const NameMappings *)op.hNameMappings);
         if (nKept > 0)
             showClearFailed(bMove, nKept);
+        if (bVerify && (!bMove || bCopyFirst))
+            nStatus = proveTransfer(pSettings, &op, bMove);
+        else if (nKept == 0 && (pSettings->dwFlags & OPT_NOTIFY))
         else if (pSettings->dwFlags & OPT_NOTIFY)
             showMessage(loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
+    } else if (bCopyFirst) {
+        // The user declined some copies: the sources proven go all the same.
+        nStatus = proveTransfer(pSettings, &op, bMove);
     }
     if (op.hNameMappings != NULL)
         SHFreeNameMappings(op.hNameMappings);
@@ -931,11 +900,12 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     saveRecentList(pSettings, pstrDest);
     if (pSettings->dwFlags & OPT_OPEN_FOLDER)
         pfnShellExecute(NULL, "open", pstrDest->buffer, NULL, pstrDest->buffer, SW_SHOWDEFAULT);
+    return nStatus;
 }
 
 // Opens the chooser until the user confirms, cancels, or a failure ends the run.
-static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
-    int answer = IDNO;
+static int runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
+    int answer = IDNO, nStatus = 0;
     while (answer == IDNO) {
         LPITEMIDLIST pidl = GuiMain(pSettings);
         if (pidl == NULL)
@@ -960,12 +930,14 @@ static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *ps
             answer = IDCANCEL;
         }
         if (answer == IDYES)
-            transfer(pSettings, pstrFiles, pstrDest);
+            nStatus = transfer(pSettings, pstrFiles, pstrDest);
     }
+    return nStatus;
 }
 
-void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign) {
+int runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign) {
     Str strDest = {};
+    int nStatus = 0;
     Settings settings = {};
     if (pszForeign != NULL && nItems == DRIVER_BAD_NAME) {
         showBadNames(NULL, pszForeign, FALSE);
@@ -983,12 +955,13 @@ void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeig
         settings.hInstance = hInstance;
         settings.pstrFiles = pstrFiles;
         if (resize(&strDest, PATH_BYTES) != NULL)
-            runMainLoop(&settings, pstrFiles, nItems, &strDest);
+            nStatus = runMainLoop(&settings, pstrFiles, nItems, &strDest);
         else
             showStringError(NULL);
         RegCloseKey(settings.hKey);
     }
     freeStr(&strDest);
+    return nStatus;
 }
 
 // COM starts a local server with this switch in either spelling, alone.
@@ -1024,11 +997,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         nItems = parse(&strFiles, &strCmdLine);
         SetCursor(hOld);
     }
-    runDriver(hInstance, &strFiles, nItems, pszForeign);
+    int nStatus = runDriver(hInstance, &strFiles, nItems, pszForeign);
     free(pszForeign);
     freeStr(&strCmdLine);
     freeStr(&strFiles);
     if (hKernel != NULL)
         FreeLibrary(hKernel);
-    return 0;
+    return nStatus;
 }

@@ -20,6 +20,7 @@
 #define OPT_NO_CONFIRM       0x040
 #define OPT_MOVE             0x080 // set by the chooser's Move button only, never stored
 #define OPT_CLEAR_READONLY   0x100
+#define OPT_VERIFY           0x200
 
 #define HISTORY_COUNT 10
 
@@ -41,8 +42,9 @@ LONG reloadOption(Settings *pSettings);
 // runs them. nItems counts the items of the list (one per line), or is an
 // error of the splitter or a drop; pszForeign, when not null, names the items
 // the code page cannot hold (or, with DRIVER_BAD_NAME, that the shell would
-// read as others), and the run ends with them.
-void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
+// read as others), and the run ends with them. Returns the exit status: 1
+// when a verified transfer was not proven whole, else 0.
+int runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
 // A selection that named nothing (a drop of no items).
 #define DRIVER_NO_FILES (-5)
 // A drop holding names that the shell would read as other items.

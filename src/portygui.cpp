@@ -19,6 +19,8 @@
 #define WM_APP_SYNCBUTTONS (WM_APP + 1)
 #define DROP_SOUND_FLAGS   0x00042015 // SND_RESOURCE | SND_NOWAIT | SND_NOSTOP | SND_ASYNC
 
+#define PANEL_OPTIONS 9 // check boxes of the options panel
+
 struct DialogData {
     HWND hDlg;
     WNDPROC pfnOldProc;
@@ -31,7 +33,7 @@ struct DialogData {
     int nDialogWidth;
     int nDialogHeight;
     HFONT hFont;
-    HWND hOptions[8];
+    HWND hOptions[PANEL_OPTIONS];
     HWND hHistory;
     HWND hCopy;
     HWND hMove;
@@ -75,15 +77,19 @@ static void openCurrent() {
 
 // ---------------------------------------------------------------- options panel
 
-#define PANEL_OPTIONS 8
-#define OBM_COMBO_ID  32738 // the system's combo-box arrow bitmap (OBM_COMBO)
+#define PANEL_ROWS   4     // of the first two columns; the ninth box starts a fifth row
+#define OBM_COMBO_ID 32738 // the system's combo-box arrow bitmap (OBM_COMBO)
 
 // Option bits of the check boxes, whose captions are the texts from
-// IDS_OPTION_FIRST on, in this order. The move bit
+// IDS_OPTION_FIRST on, in this order, then IDS_OPTION_VERIFY. The move bit
 // has no box: it is set only by the Move button, which ends the chooser.
 static const DWORD OptionFlags[PANEL_OPTIONS] = {
-    OPT_NOTIFY,       OPT_SILENT_OVERWRITE, OPT_NO_OVERWRITE, OPT_OPEN_FOLDER,
-    OPT_OPEN_CURRENT, OPT_OPEN_HISTORY,     OPT_NO_CONFIRM,   OPT_CLEAR_READONLY};
+    OPT_NOTIFY,       OPT_SILENT_OVERWRITE, OPT_NO_OVERWRITE,   OPT_OPEN_FOLDER, OPT_OPEN_CURRENT,
+    OPT_OPEN_HISTORY, OPT_NO_CONFIRM,       OPT_CLEAR_READONLY, OPT_VERIFY};
+
+static UINT optionText(int i) {
+    return i < 8 ? IDS_OPTION_FIRST + i : IDS_OPTION_VERIFY;
+}
 
 // Whether Apply and Revert were enabled when the panel was last closed. Lives
 // outside dialog_data so that it outlasts one showing of the chooser.
@@ -114,17 +120,19 @@ static void layoutPanel(const DialogData *pData, int s, int cxSmIcon, int cySmIc
     int W = pData->nDialogWidth;
     int H = pData->nDialogHeight;
     for (int i = 0; i < PANEL_OPTIONS; i++) {
-        int nRow = i % 4;
-        PanelBox box = {i < 4 ? g : pData->nColumn2X, H - s + nRow * h, 3 * w / 2, h};
+        // Column by column, four rows each; the ninth box under the first column.
+        int nRow = i < 2 * PANEL_ROWS ? i % PANEL_ROWS : PANEL_ROWS;
+        bool bColumn1 = i < PANEL_ROWS || i >= 2 * PANEL_ROWS;
+        PanelBox box = {bColumn1 ? g : pData->nColumn2X, H - s + nRow * h, 3 * w / 2, h};
         pLayout->boxOption[i] = box;
     }
     PanelBox boxHistory = {W - g - cxSmIcon, H - s + h, cxSmIcon, cySmIcon};
-    PanelBox boxApply = {3 * g + 2 * w, H - s + 4 * h, w, h};
-    PanelBox boxRevert = {4 * g + 3 * w, H - s + 4 * h, w, h};
+    PanelBox boxApply = {3 * g + 2 * w, H - s + 5 * h, w, h};
+    PanelBox boxRevert = {4 * g + 3 * w, H - s + 5 * h, w, h};
     pLayout->boxHistory = boxHistory;
     pLayout->boxApply = boxApply;
     pLayout->boxRevert = boxRevert;
-    pLayout->nExpandedHeight = H + 6 * h;
+    pLayout->nExpandedHeight = H + 7 * h;
 }
 
 static HWND createPanelButton(const char *pszCaption, DWORD dwStyle, const PanelBox &box,
@@ -146,7 +154,7 @@ static void expandDialog() {
 
     DWORD dwFlags = dialog_data.pSettings->dwFlags;
     for (int i = 0; i < PANEL_OPTIONS; i++) {
-        HWND hBox = createPanelButton(loadText(IDS_OPTION_FIRST + i),
+        HWND hBox = createPanelButton(loadText(optionText(i)),
                                       WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
                                       layout.boxOption[i], TRUE);
         dialog_data.hOptions[i] = hBox;
@@ -784,7 +792,7 @@ static void On_ApplyClicked() {
 
 static void On_RevertClicked() {
     reloadOption(dialog_data.pSettings);
-    for (int i = 0; i < 8; i++) {
+    for (int i = 0; i < PANEL_OPTIONS; i++) {
         BOOL bTicked = (dialog_data.pSettings->dwFlags & OptionFlags[i]) != 0;
         SendMessageA(dialog_data.hOptions[i], BM_SETCHECK, bTicked ? 1 : 0, 0);
     }

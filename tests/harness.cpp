@@ -10,9 +10,9 @@
 
 static const char szTitle[] = "Porterly ver.4.63.00";
 
-TestDir::TestDir(const std::string &name) {
-    CreateDirectoryA("C:\\porterly-tests", NULL);
-    path = "C:\\porterly-tests\\" + name;
+TestDir::TestDir(const std::string &name, const std::string &root) {
+    CreateDirectoryA((root + "\\porterly-tests").c_str(), NULL);
+    path = root + "\\porterly-tests\\" + name;
     removeTree(path);
     CreateDirectoryA(path.c_str(), NULL);
 }

@@ -14,7 +14,8 @@
 // destruction. Names are byte strings in the process's code page.
 struct TestDir {
     std::string path; // no trailing backslash
-    explicit TestDir(const std::string &name);
+    // Under root\porterly-tests (root "Q:" is the second volume of the prefix).
+    explicit TestDir(const std::string &name, const std::string &root = "C:");
     ~TestDir();
     std::string at(const std::string &relative) const; // path + "\" + relative
     std::string file(const std::string &relative, const std::string &content = "x") const;

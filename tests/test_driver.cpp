@@ -6,6 +6,7 @@
 #include <string.h>
 #include "harness.h"
 #include "porty4.h"
+#include "../src/verify.cpp"
 
 namespace {
 
@@ -101,6 +102,9 @@ class Driver_ : public ::testing::Test {
         touchFolders(dest);
         return runWinMain(tail);
     }
+    // A verified run whose copy of spoiltCopy is spoilt; returns its warning.
+    std::string runSpoilt(const std::string &spoiltCopy, const std::string &tail,
+                          const char *button);
     std::string history0() {
         std::string value = "<absent>";
         regReadString(reg, "tstrPath000", &value);
@@ -275,6 +279,8 @@ TEST_F(Driver_, RequestForEachOption) {
         {OPT_SILENT_OVERWRITE | OPT_NO_OVERWRITE, nullptr, FO_COPY, 0x18},
         {OPT_SILENT_OVERWRITE | OPT_NO_OVERWRITE, "移動(&M)", FO_MOVE, 0x18},
         {0x1FF & ~OPT_NOTIFY & ~OPT_CLEAR_READONLY, "移動(&M)", FO_MOVE, 0x18},
+        // A verified move within one volume is the same rename.
+        {OPT_VERIFY | OPT_SILENT_OVERWRITE, "移動(&M)", FO_MOVE, FOF_NOCONFIRMATION},
     };
     pfnFileOperation = recordFileOperation;
     std::string a = dir.file("a.txt");
@@ -327,6 +333,158 @@ TEST_F(Driver_, AbortedTransferShowsNothing) {
         EXPECT_EQ(0, driver.finish()); // a message box would be a stray
         EXPECT_EQ(dest, history0());
     }
+}
+
+// The shell's own file operation, noted, after whose copy one file is
+// spoilt in place, as a failing medium leaves it.
+std::vector<UINT> fileOps;
+std::string spoilt;
+int WINAPI spoilingFileOperation(LPSHFILEOPSTRUCTA op) {
+    fileOps.push_back(op->wFunc);
+    int rc = SHFileOperationA(op);
+    if (op->wFunc == FO_COPY) {
+        HANDLE h = CreateFileA(spoilt.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        DWORD cb = 0;
+        WriteFile(h, "X", 1, &cb, NULL);
+        CloseHandle(h);
+    }
+    return rc;
+}
+
+const char szDiffers[] = "次の 1 個の項目は転送元と一致しないか、読み取れませんでした。\r\n\r\n";
+
+std::string Driver_::runSpoilt(const std::string &spoiltCopy, const std::string &tail,
+                               const char *button) {
+    spoilt = spoiltCopy;
+    fileOps.clear();
+    pfnFileOperation = spoilingFileOperation;
+    std::string warning;
+    UiDriver driver([&] {
+        choose(dest, button);
+        warning = answer(IDOK);
+    });
+    EXPECT_EQ(1, run(tail));
+    EXPECT_EQ(0, driver.finish());
+    return warning;
+}
+
+TEST_F(Driver_, VerifiedCopyNamesTheCopyThatDiffers) {
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_NOTIFY | OPT_VERIFY);
+    std::string a = dir.file("a.txt", "same"), b = dir.folder("b");
+    dir.file("b\\ok.txt", "fine");
+    dir.file("b\\bad.txt", "good");
+    std::string warning = runSpoilt(dest + "\\b\\bad.txt", a + " " + b, nullptr);
+    EXPECT_EQ(szDiffers + spoilt + "\r\n", warning);
+    EXPECT_EQ(std::vector<UINT>{FO_COPY}, fileOps);
+}
+
+// From the prefix's drive Q: (a volume of its own) the move copies, compares,
+// then deletes in one operation the sources proven whole.
+TEST_F(Driver_, VerifiedMoveAcrossVolumesDeletesOnlyProvenSources) {
+    TestDir q("driver_move", "Q:");
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
+    std::string a = q.file("a.txt", "proven"), kept = q.folder("kept"), whole = q.folder("whole");
+    q.file("kept\\ok.txt", "fine");
+    q.file("kept\\bad.txt", "good");
+    q.file("whole\\in.txt", "in");
+    std::string warning =
+        runSpoilt(dest + "\\kept\\bad.txt", a + " " + kept + " " + whole, "移動(&M)");
+    EXPECT_EQ((std::vector<UINT>{FO_COPY, FO_DELETE}), fileOps);
+    EXPECT_EQ(std::string(szDiffers) + spoilt +
+                  "\r\n\r\nこれらを含む項目は移動元から削除していません。移動元と移動先の両方に"
+                  "残っています。\r\n",
+              warning);
+    EXPECT_FALSE(exists(a));
+    EXPECT_FALSE(exists(whole));
+    EXPECT_EQ("good", readFile(kept + "\\bad.txt"));
+    EXPECT_EQ("fine", readFile(kept + "\\ok.txt"));
+    EXPECT_EQ("proven", readFile(dest + "\\a.txt"));
+    EXPECT_EQ("in", readFile(dest + "\\whole\\in.txt"));
+}
+
+// One source file against what stands in its place: sizes, then every byte,
+// a copy under the shell's new name, and a copy that is not there.
+struct CompareCase {
+    std::string source, copy;
+    const char *copyName; // null: no copy
+    bool bMapped;
+    bool bProven;
+};
+
+TEST(Verification, SizesThenEveryByteUnderTheNameWritten) {
+    TestDir dir("verify");
+    std::string src = dir.folder("src"), dst = dir.folder("dst");
+    std::string big(VERIFY_CHUNK + 1, 'x'), bigOther = big;
+    bigOther.back() = 'y';
+    const CompareCase cases[] = {
+        {"same", "same", "f.txt", false, true},    {"", "", "f.txt", false, true},
+        {"abc", "abd", "f.txt", false, false},     {"abc", "abcd", "f.txt", false, false},
+        {"abc", "", nullptr, false, false},        {big, big, "f.txt", false, true},
+        {big, bigOther, "f.txt", false, false},    {"abc", "abc", "f (2).txt", true, true},
+        {"abc", "abc", "f (2).txt", false, false},
+    };
+    Verify *pv = (Verify *)calloc(1, sizeof(Verify));
+    pv->pSource = (BYTE *)VirtualAlloc(NULL, 2 * VERIFY_CHUNK, MEM_COMMIT, PAGE_READWRITE);
+    pv->pCopy = pv->pSource + VERIFY_CHUNK;
+    for (const CompareCase &c : cases) {
+        SCOPED_TRACE(c.copyName ? c.copyName : "no copy");
+        std::string item = dir.file("src\\f.txt", c.source), copy = dst + "\\";
+        removeTree(dst);
+        CreateDirectoryA(dst.c_str(), NULL);
+        if (c.copyName)
+            copy = dir.file(std::string("dst\\") + c.copyName, c.copy);
+        SHNAMEMAPPINGA mapping = {(LPSTR)item.c_str(), (LPSTR)copy.c_str(), (int)item.size(),
+                                  (int)copy.size()};
+        VerifyMappings mappings = {1, &mapping};
+        std::string list = item + '\0'; // and the string's own NUL
+        VerifyRequest request = {list.c_str(), dst.c_str(), c.bMapped ? &mappings : NULL,
+                                 false,        false,       NULL};
+        bool bProven[2] = {};
+        pv->nFailed = 0;
+        verifyItems(pv, &request, bProven);
+        EXPECT_EQ(c.bProven, bProven[0]);
+        EXPECT_EQ(c.bProven ? 0u : 1u, pv->nFailed);
+    }
+    VirtualFree(pv->pSource, 0, MEM_RELEASE);
+    free(pv->failed.psz);
+    free(pv);
+}
+
+// Cancels through the progress window once it is up; the clock moves 300 ms
+// a reading, so the window comes at the first file's second step.
+DWORD fakeNow;
+DWORD WINAPI cancellingClock() {
+    HWND hDlg = FindWindowA("#32770", APP_TITLE);
+    if (hDlg != NULL && GetDlgItem(hDlg, IDC_PROGRESSTEXT) != NULL)
+        PostMessageA(hDlg, WM_COMMAND, IDCANCEL, 0);
+    return fakeNow += 300;
+}
+
+TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
+    TestDir dir("verify_cancel");
+    std::string dst = dir.folder("dst"), list;
+    for (const char *name : {"a.txt", "b.txt"}) {
+        list += dir.file(name, name) + '\0';
+        dir.file(std::string("dst\\") + name, name);
+    }
+    VerifyRequest request = {list.c_str(), dst.c_str(), NULL, true, false, spoilingFileOperation};
+    fileOps.clear();
+    std::string message;
+    UiDriver driver([&] {
+        HWND hBox = waitMessageBox();
+        ASSERT_NE(nullptr, hBox);
+        message = messageBoxText(hBox);
+        clickId(hBox, IDOK);
+        waitGone(hBox);
+    });
+    pfnTickCount = cancellingClock;
+    EXPECT_EQ(1, verifyTransfer(&request));
+    pfnTickCount = GetTickCount;
+    EXPECT_EQ(0, driver.finish());
+    EXPECT_TRUE(fileOps.empty());
+    EXPECT_EQ("照合を中止しました。1 個のファイルを照合済みです。\r\n\r\n"
+              "移動元はどれも削除していません。移動元と移動先の両方に残っています。\r\n",
+              message);
 }
 
 void *failingRealloc(void *, size_t) {

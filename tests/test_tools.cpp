@@ -197,15 +197,15 @@ TEST(PanelLayout, WorkedExample) {
     data.nDialogHeight = 300;
     PanelLayout layout;
     layoutPanel(&data, 16, 16, 16, &layout);
-    EXPECT_EQ(438, layout.nExpandedHeight);
-    const int rows[4] = {284, 307, 330, 353};
-    for (int i = 0; i < 8; i++) {
-        PanelBox expected = {i < 4 ? 5 : 167, rows[i % 4], 114, 23};
+    EXPECT_EQ(461, layout.nExpandedHeight);
+    const int rows[5] = {284, 307, 330, 353, 376};
+    for (int i = 0; i < 9; i++) {
+        PanelBox expected = {i < 4 || i == 8 ? 5 : 167, rows[i < 8 ? i % 4 : 4], 114, 23};
         EXPECT_EQ(boxText(expected), boxText(layout.boxOption[i])) << "box " << i;
     }
     EXPECT_EQ("309,307 16x16", boxText(layout.boxHistory));
-    EXPECT_EQ("167,376 76x23", boxText(layout.boxApply));
-    EXPECT_EQ("248,376 76x23", boxText(layout.boxRevert));
+    EXPECT_EQ("167,399 76x23", boxText(layout.boxApply));
+    EXPECT_EQ("248,399 76x23", boxText(layout.boxRevert));
 }
 
 TEST(Panel, OpensFromMeasuredGeometryWithTheStoredBits) {
@@ -226,14 +226,16 @@ TEST(Panel, OpensFromMeasuredGeometryWithTheStoredBits) {
 
         click(dialog_data.hSettings);
         EXPECT_TRUE(dialog_data.bExpanded);
-        EXPECT_EQ(H + 6 * h, windowHeight(hChooser));
-        const char *const captions[8] = {
-            "成功時通知(&M)",     "非確認上書き(&W)", "上書き禁止(&N)",   "フォルダを開く(&O)",
-            "カレントを開く(&C)", "履歴を開く(&H)",   "処理前非確認(&F)", "&ReadOnlyを外す"};
-        for (int i = 0; i < 8; i++) {
+        EXPECT_EQ(H + 7 * h, windowHeight(hChooser));
+        const char *const captions[9] = {
+            "成功時通知(&M)",     "非確認上書き(&W)",   "上書き禁止(&N)",
+            "フォルダを開く(&O)", "カレントを開く(&C)", "履歴を開く(&H)",
+            "処理前非確認(&F)",   "&ReadOnlyを外す",    "転送後に照合する(&V)"};
+        for (int i = 0; i < 9; i++) {
             HWND hBox = dialog_data.hOptions[i];
             ASSERT_NE(nullptr, hBox);
-            PanelBox expected = {i < 4 ? g : col2, H - s + (i % 4) * h, 3 * w / 2, h};
+            PanelBox expected = {i < 4 || i == 8 ? g : col2, H - s + (i < 8 ? i % 4 : 4) * h,
+                                 3 * w / 2, h};
             EXPECT_EQ(boxText(expected), rectText(clientRect(hBox))) << "box " << i;
             EXPECT_EQ(captions[i], windowText(hBox));
             EXPECT_EQ(0x50010003, GetWindowLongA(hBox, GWL_STYLE) & 0xFFFF00FF) << i;
@@ -249,8 +251,8 @@ TEST(Panel, OpensFromMeasuredGeometryWithTheStoredBits) {
         EXPECT_NE(nullptr, hArrow);
         EXPECT_EQ((LRESULT)hArrow,
                   SendMessageA(dialog_data.hHistory, BM_GETIMAGE, IMAGE_BITMAP, 0));
-        PanelBox apply = {3 * g + 2 * w, H - s + 4 * h, w, h};
-        PanelBox revert = {4 * g + 3 * w, H - s + 4 * h, w, h};
+        PanelBox apply = {3 * g + 2 * w, H - s + 5 * h, w, h};
+        PanelBox revert = {4 * g + 3 * w, H - s + 5 * h, w, h};
         EXPECT_EQ(boxText(apply), rectText(clientRect(dialog_data.hApply)));
         EXPECT_EQ(boxText(revert), rectText(clientRect(dialog_data.hRevert)));
         EXPECT_EQ("設定の更新(&A)", windowText(dialog_data.hApply));
@@ -348,7 +350,7 @@ TEST(Panel, ToggleApplyRevertAndTheirStateCarriedOver) {
         // Every box toggled: the move bit never moves.
         for (HWND hBox : dialog_data.hOptions)
             click(hBox);
-        EXPECT_EQ(0x107u ^ 0x17Fu, run.settings.dwFlags);
+        EXPECT_EQ(0x107u ^ 0x37Fu, run.settings.dwFlags);
         EXPECT_EQ(0u, run.settings.dwFlags & OPT_MOVE);
         click(dialog_data.hSettings);
         cancelChooser(hChooser);
@@ -362,13 +364,13 @@ TEST(Panel, ToggleApplyRevertAndTheirStateCarriedOver) {
         ASSERT_NE(nullptr, hChooser);
         click(dialog_data.hSettings);
         EXPECT_TRUE(IsWindowEnabled(dialog_data.hApply));
-        for (int i = 0; i < 8; i++)
+        for (int i = 0; i < 9; i++)
             EXPECT_EQ(i <= 2 || i == 7 ? 0 : 1,
                       SendMessageA(dialog_data.hOptions[i], BM_GETCHECK, 0, 0))
                 << "box " << i;
         click(dialog_data.hApply);
         EXPECT_TRUE(regReadDword(run.reg, "dwFlags", &dwStored));
-        EXPECT_EQ(0x078u, dwStored);
+        EXPECT_EQ(0x278u, dwStored);
         click(dialog_data.hSettings);
         click(dialog_data.hSettings);
         EXPECT_FALSE(IsWindowEnabled(dialog_data.hApply));
