@@ -55,4 +55,15 @@
 #define IDS_NEW               3038
 #define IDS_RENAME            3039
 #define IDS_BROWSE_TITLE      3040
+#define IDS_UNDO_COPY_PROMPT  3041
+#define IDS_UNDO_MOVE_PROMPT  3042
+#define IDS_UNDO_NOTHING      3043
+#define IDS_UNDO_DAMAGED      3044
+#define IDS_UNDO_FAILED       3045
+#define IDS_UNDO_LEFT         3046
+#define IDS_UNDO_CHANGED      3047 // the reasons, each after a name
+#define IDS_UNDO_EXISTED      3048
+#define IDS_UNDO_TAKEN        3049
+#define IDS_UNDO_MENU_COPY    3050
+#define IDS_UNDO_MENU_MOVE    3051
 #define IDS_LAST              3099

@@ -6,6 +6,7 @@
 #include "porty4.h"
 #include "portygui.h"
 #include "dropserver.h"
+#include "undo.h"
 #include "resource.h"
 #include <mbstring.h>
 #include <shlobj.h>
@@ -95,7 +96,7 @@ static LONG readFlags(HKEY hKey, DWORD *pdwFlags) {
         return rc;
     if (dwType != REG_DWORD || cb != sizeof(dwValue))
         return ERROR_INVALID_DATA;
-    *pdwFlags = dwValue & ~(DWORD)OPT_MOVE;
+    *pdwFlags = dwValue & ~(DWORD)OPT_RUN_ONLY;
     return ERROR_SUCCESS;
 }
 
@@ -154,7 +155,7 @@ static LONG saveRecentList(Settings *pSettings, Str *pstrDest) {
 }
 
 LONG saveOption(Settings *pSettings) {
-    DWORD dwFlags = pSettings->dwFlags & ~(DWORD)OPT_MOVE;
+    DWORD dwFlags = pSettings->dwFlags & ~(DWORD)OPT_RUN_ONLY;
     return RegSetValueExA(pSettings->hKey, szFlagsValue, 0, REG_DWORD, (const BYTE *)&dwFlags,
                           sizeof(DWORD));
 }
@@ -454,11 +455,11 @@ static UINT unrepresentableTextId(BOOL bDropped) {
     return bDropped ? IDS_UNREPRESENTABLE_DROP : IDS_UNREPRESENTABLE;
 }
 
-void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
+// A message of an introduction from the string table and a list of names.
+static void showWideList(HWND hOwner, UINT uIntro, const WCHAR *pszNames, UINT uStyle) {
     // The table's text in place: counted, not NUL-terminated.
     const WCHAR *pIntro = NULL;
-    int cchIntro =
-        LoadStringW(GetModuleHandleA(NULL), unrepresentableTextId(bDropped), (LPWSTR)&pIntro, 0);
+    int cchIntro = LoadStringW(GetModuleHandleA(NULL), uIntro, (LPWSTR)&pIntro, 0);
     if (cchIntro < 0 || pIntro == NULL)
         cchIntro = 0;
     size_t cchNames = wcslen(pszNames);
@@ -467,9 +468,13 @@ void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
         memcpy(pszText, pIntro, (size_t)cchIntro * sizeof(WCHAR));
         memcpy(pszText + cchIntro, pszNames, (cchNames + 1) * sizeof(WCHAR));
     }
-    MessageBoxW(hOwner, pszText != NULL ? pszText : pszNames, L"" APP_TITLE,
-                bDropped ? MB_ICONWARNING : MB_ICONERROR);
+    MessageBoxW(hOwner, pszText != NULL ? pszText : pszNames, L"" APP_TITLE, uStyle);
     free(pszText);
+}
+
+void showUnrepresentable(HWND hOwner, const WCHAR *pszNames, BOOL bDropped) {
+    showWideList(hOwner, unrepresentableTextId(bDropped), pszNames,
+                 bDropped ? MB_ICONWARNING : MB_ICONERROR);
 }
 
 void showTooLong(HWND hOwner, const char *pszNames) {
@@ -649,17 +654,15 @@ static void freeItemIdList(LPITEMIDLIST pidl) {
     }
 }
 
-// Asks whether to transfer; returns IDYES, IDNO, IDCANCEL, 3 when the text
-// cannot be built, or another value when the dialog cannot be shown.
-static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
-    if (pSettings->dwFlags & OPT_NO_CONFIRM)
-        return IDYES;
-    const char *pszFormat =
-        loadText((pSettings->dwFlags & OPT_MOVE) ? IDS_MOVE_PROMPT : IDS_COPY_PROMPT);
+// The prompt (destination, then the list) in a message box, or in the
+// scrolling dialog for a long list. Returns IDYES, IDNO, IDCANCEL, 3 when
+// the text cannot be built, or another value when the dialog cannot be shown.
+static int confirmList(HINSTANCE hInstance, const char *pszFormat, Str *pstrFiles, int nItems,
+                       Str *pstrDest) {
     if (nItems > DIALOG_MIN_ITEMS || pstrFiles->length >= DIALOG_MIN_BYTES) {
         ConfirmParam param = {pstrFiles, pszFormat, pstrDest};
-        return (int)DialogBoxParamA(pSettings->hInstance, MAKEINTRESOURCEA(IDD_CONFIRM), NULL,
-                                    DialogProc, (LPARAM)&param);
+        return (int)DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_CONFIRM), NULL, DialogProc,
+                                    (LPARAM)&param);
     }
     Str strPrompt = {};
     int answer = 3;
@@ -671,6 +674,108 @@ static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str 
         freeStr(&strPrompt);
     }
     return answer;
+}
+
+// Asks whether to transfer, as confirmList answers.
+static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
+    if (pSettings->dwFlags & OPT_NO_CONFIRM)
+        return IDYES;
+    const char *pszFormat =
+        loadText((pSettings->dwFlags & OPT_MOVE) ? IDS_MOVE_PROMPT : IDS_COPY_PROMPT);
+    return confirmList(pSettings->hInstance, pszFormat, pstrFiles, nItems, pstrDest);
+}
+
+// Hands the journal what the transfer wrote: each item by the name the shell
+// gave it, which was free before when the shell chose it on a collision.
+static void recordJournal(bool bMove, const char *pszDest, const char *pszList, Str *pstrExisted,
+                          const NameMappings *pMappings) {
+    Str strNames = {}, strName = {};
+    bool bOk = true;
+    unsigned int i = 0;
+    for (const char *pszItem = pszList; bOk && *pszItem != '\0';
+         pszItem += strlen(pszItem) + 1, i++) {
+        const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
+        const char *pszName = pszSep ? pszSep + 1 : pszItem;
+        if (mappedName(pMappings, pszItem, &strName)) {
+            pszName = strName.buffer;
+            if (i < pstrExisted->length)
+                pstrExisted->buffer[i] = '0';
+        }
+        unsigned int before = strNames.length;
+        appendStr(&strNames, *pszName != '\0' ? pszName : "\\"); // a drive root: no name
+        appendStr(&strNames, "\n");
+        bOk = strNames.length > before + 1;
+    }
+    for (unsigned int k = 0; bOk && k < strNames.length; k++) {
+        if (strNames.buffer[k] == '\n')
+            strNames.buffer[k] = '\0';
+    }
+    if (bOk && strNames.length > 0)
+        recordTransfer(bMove, pszDest, pszList, strNames.buffer,
+                       pstrExisted->buffer != NULL ? pstrExisted->buffer : "");
+    freeStr(&strName);
+    freeStr(&strNames);
+}
+
+// The list of what goes back in the undo's prompt, then the undo itself; the
+// exit status (1 when something was left alone or the undo failed).
+static int confirmAndUndo(HINSTANCE hInstance, const Journal *pj, UndoPlan *pp) {
+    Str strDest = {};
+    char szDest[PATH_BYTES];
+    int answer = IDYES;
+    if (pp->nTake > 0) {
+        answer = 3;
+        if (WideCharToMultiByte(CP_ACP, 0, pj->pszDest, -1, szDest, PATH_BYTES, NULL, NULL) > 0 &&
+            assignStr(&strDest, szDest) != NULL)
+            answer = confirmList(hInstance,
+                                 loadText(pj->bMove ? IDS_UNDO_MOVE_PROMPT : IDS_UNDO_COPY_PROMPT),
+                                 &pp->strShown, (int)pp->nTake, &strDest);
+    }
+    freeStr(&strDest);
+    if (answer == 3)
+        showStringError(NULL);
+    if (answer != IDYES)
+        return 0;
+    BOOL bAborted = FALSE;
+    if (pp->nTake > 0 && performUndo(pj, pp, &bAborted) != 0) {
+        if (!bAborted)
+            showMessage(loadText(IDS_UNDO_FAILED), MB_ICONWARNING);
+        return 1;
+    }
+    if (pp->nLeft > 0) {
+        showWideList(NULL, IDS_UNDO_LEFT, pp->left.p, MB_ICONWARNING);
+        return 1;
+    }
+    clearJournal();
+    return 0;
+}
+
+// Takes the last transfer back, as "/undo" or the jump menu asks. A journal
+// that cannot be read as written touches nothing.
+static int runUndo(HINSTANCE hInstance) {
+    Journal journal;
+    UndoPlan plan;
+    int nRead = readJournal(&journal);
+    if (nRead == JOURNAL_DAMAGED) {
+        showMessage(loadText(IDS_UNDO_DAMAGED), MB_ICONERROR);
+        return 1;
+    }
+    int status = 0;
+    if (nRead == JOURNAL_NONE || !planUndo(&journal, &plan)) {
+        if (nRead != JOURNAL_NONE)
+            showStringError(NULL);
+        else
+            showMessage(loadText(IDS_UNDO_NOTHING), MB_ICONINFORMATION);
+        freeJournal(&journal);
+        return nRead == JOURNAL_NONE ? 0 : 1;
+    }
+    if (plan.nTake == 0 && plan.nLeft == 0)
+        showMessage(loadText(IDS_UNDO_NOTHING), MB_ICONINFORMATION);
+    else
+        status = confirmAndUndo(hInstance, &journal, &plan);
+    freePlan(&plan);
+    freeJournal(&journal);
+    return status;
 }
 
 // Copies or moves the list into the destination, then the post-actions.
@@ -694,10 +799,9 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     Str strExisted = {};
     bool bRenames = (pSettings->dwFlags & (OPT_NO_OVERWRITE | OPT_CLEAR_READONLY)) ==
                     (OPT_NO_OVERWRITE | OPT_CLEAR_READONLY);
-    if (bRenames) {
+    if (bRenames)
         op.fFlags |= FOF_WANTMAPPINGHANDLE;
-        noteExisting(&strExisted, pstrDest->buffer, pstrFiles->buffer);
-    }
+    noteExisting(&strExisted, pstrDest->buffer, pstrFiles->buffer);
 
     // The shell loses sources when it moves into a folder that is gone, so a
     // destination that is no longer a folder fails the transfer outright.
@@ -720,6 +824,8 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         if (pSettings->dwFlags & OPT_NOTIFY)
             showMessage(loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
     }
+    recordJournal(bMove, pstrDest->buffer, pstrFiles->buffer, &strExisted,
+                  (const NameMappings *)op.hNameMappings);
     if (op.hNameMappings != NULL)
         SHFreeNameMappings(op.hNameMappings);
     freeStr(&strExisted);
@@ -728,13 +834,14 @@ static void transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         pfnShellExecute(NULL, "open", pstrDest->buffer, NULL, pstrDest->buffer, SW_SHOWDEFAULT);
 }
 
-// Opens the chooser until the user confirms, cancels, or a failure ends the run.
-static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
+// Opens the chooser until the user confirms, cancels, or a failure ends the
+// run; the exit status.
+static int runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
     int answer = IDNO;
     while (answer == IDNO) {
         LPITEMIDLIST pidl = GuiMain(pSettings);
-        if (pidl == NULL)
-            break;
+        if (pidl == NULL) // the jump menu's undo ends the chooser this way
+            return (pSettings->dwFlags & OPT_UNDO) ? runUndo(pSettings->hInstance) : 0;
         // Two NULs end the destination: the shell reads it as a name list.
         memset(pstrDest->buffer, 0, PATH_BYTES + 1);
         WCHAR szWide[MAX_PATH];
@@ -757,11 +864,13 @@ static void runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *ps
         if (answer == IDYES)
             transfer(pSettings, pstrFiles, pstrDest);
     }
+    return 0;
 }
 
-void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign) {
+int runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign) {
     Str strDest = {};
     Settings settings = {};
+    int status = 0;
     if (pszForeign != NULL) {
         showUnrepresentable(NULL, pszForeign, FALSE);
     } else if (nItems == PARSE_NO_MEMORY) {
@@ -776,19 +885,22 @@ void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeig
         settings.hInstance = hInstance;
         settings.pstrFiles = pstrFiles;
         if (resize(&strDest, PATH_BYTES) != NULL)
-            runMainLoop(&settings, pstrFiles, nItems, &strDest);
+            status = runMainLoop(&settings, pstrFiles, nItems, &strDest);
         else
             showStringError(NULL);
         RegCloseKey(settings.hKey);
     }
     freeStr(&strDest);
+    return status;
 }
 
-// COM starts a local server with this switch in either spelling, alone.
-static bool isEmbedding(const char *pszTail) {
-    if ((pszTail[0] != '-' && pszTail[0] != '/') || _strnicmp(pszTail + 1, "Embedding", 9) != 0)
+// A switch in either spelling (COM starts a local server with -Embedding or
+// /Embedding), alone on the line.
+static bool isSwitch(const char *pszTail, const char *pszName) {
+    size_t cch = strlen(pszName);
+    if ((pszTail[0] != '-' && pszTail[0] != '/') || _strnicmp(pszTail + 1, pszName, cch) != 0)
         return false;
-    for (pszTail += 10; *pszTail == ' ' || *pszTail == '\t';)
+    for (pszTail += 1 + cch; *pszTail == ' ' || *pszTail == '\t';)
         pszTail++;
     return *pszTail == '\0';
 }
@@ -801,8 +913,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     if (hKernel != NULL)
         ptrGetLongPathName =
             (GetLongPathNameProc)(void *)GetProcAddress(hKernel, "GetLongPathNameA");
-    if (isEmbedding(lpCmdLine))
+    if (isSwitch(lpCmdLine, "Embedding"))
         return runDropServer(hInstance);
+    if (isSwitch(lpCmdLine, "undo"))
+        return runUndo(hInstance);
     assignStr(&strCmdLine, lpCmdLine);
     if (resize(&strFiles, BYTES_PER_ITEM * (unsigned int)count_sp(lpCmdLine)) == NULL)
         return 1;
@@ -817,11 +931,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         nItems = parse(&strFiles, &strCmdLine);
         SetCursor(hOld);
     }
-    runDriver(hInstance, &strFiles, nItems, pszForeign);
+    int status = runDriver(hInstance, &strFiles, nItems, pszForeign);
     free(pszForeign);
     freeStr(&strCmdLine);
     freeStr(&strFiles);
     if (hKernel != NULL)
         FreeLibrary(hKernel);
-    return 0;
+    return status;
 }

@@ -20,6 +20,9 @@
 #define OPT_NO_CONFIRM       0x040
 #define OPT_MOVE             0x080 // set by the chooser's Move button only, never stored
 #define OPT_CLEAR_READONLY   0x100
+#define OPT_UNDO             0x200 // set by the jump menu's undo entry only, never stored
+// Bits that only end the chooser; the registry never gives or keeps them.
+#define OPT_RUN_ONLY (OPT_MOVE | OPT_UNDO)
 
 #define HISTORY_COUNT 10
 
@@ -41,7 +44,8 @@ LONG reloadOption(Settings *pSettings);
 // runs them. nItems counts the items of the list (one per line), or is an
 // error of the splitter or a drop; pszForeign, when not null, names the items
 // the code page cannot hold, and the run ends with them.
-void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
+// Returns the exit status.
+int runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
 // A selection that named nothing (a drop of no items).
 #define DRIVER_NO_FILES (-5)
 
