@@ -66,4 +66,5 @@
 #define IDS_UNDO_TAKEN        3049
 #define IDS_UNDO_MENU_COPY    3050
 #define IDS_UNDO_MENU_MOVE    3051
+#define IDS_UNDO_NO_FOLDER    3052
 #define IDS_LAST              3099

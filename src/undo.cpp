@@ -355,6 +355,19 @@ static bool addTaken(UndoPlan *pp, const WCHAR *pszFrom, const WCHAR *pszTo) {
            appendStr(&pp->strShown, szShown) != NULL && appendStr(&pp->strShown, "\n") != NULL;
 }
 
+// Whether the folder an origin is in is still there: the shell can lose an
+// item that it moves into a folder that is gone.
+static bool hasFolder(const WCHAR *pszPath) {
+    WCHAR szFolder[MAX_PATH];
+    wcscpy(szFolder, pszPath);
+    WCHAR *pSep = wcsrchr(szFolder, L'\\');
+    if (pSep == NULL)
+        return false;
+    pSep[pSep > szFolder && pSep[-1] == L':' ? 1 : 0] = 0; // a drive root keeps its backslash
+    DWORD dwAttr = GetFileAttributesW(szFolder);
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool planUndo(const Journal *pj, UndoPlan *pp) {
     memset(pp, 0, sizeof(*pp));
     // A destination that is gone, or is no longer a folder of its own, holds
@@ -378,6 +391,8 @@ bool planUndo(const Journal *pj, UndoPlan *pp) {
             bOk = addLeft(pp, path.p, IDS_UNDO_EXISTED);
         else if (pj->bMove && GetFileAttributesW(pItem->pszSource) != INVALID_FILE_ATTRIBUTES)
             bOk = addLeft(pp, pItem->pszSource, IDS_UNDO_TAKEN);
+        else if (pj->bMove && !hasFolder(pItem->pszSource))
+            bOk = addLeft(pp, pItem->pszSource, IDS_UNDO_NO_FOLDER);
         else if (pj->bMove)
             bOk = addTaken(pp, path.p, pItem->pszSource);
         else if (!isUnchanged(pj, pItem, &path))
@@ -397,8 +412,8 @@ int performUndo(const Journal *pj, UndoPlan *pp, BOOL *pbAborted) {
     op.pFrom = pp->from.p;
     op.pTo = pj->bMove ? pp->to.p : NULL;
     // A copy goes to the Recycle Bin; the user has confirmed it already. A
-    // move goes back pair by pair, its folders made again where needed; the
-    // shell still asks before overwriting what appeared since the plan.
+    // move goes back pair by pair; the shell still asks before overwriting
+    // what appeared since the plan.
     op.fFlags =
         pj->bMove ? FOF_MULTIDESTFILES | FOF_NOCONFIRMMKDIR : FOF_ALLOWUNDO | FOF_NOCONFIRMATION;
     int rc = SHFileOperationW(&op);
