@@ -55,19 +55,4 @@ TEST(Journal, ReaderTakesOnlyWhatTheWriterWrites) {
     }
 }
 
-TEST(Journal, RecordsAreReadAsWritten) {
-    Journal j;
-    ASSERT_TRUE(read(std::wstring(szHead) +
-                         L"copy\ndest\tC:\\\nitem\t1\tf10.ab\tC:\\\u8868\\\U0001F600\t\U0001F600\n",
-                     true, &j));
-    EXPECT_FALSE(j.bMove);
-    EXPECT_EQ(std::wstring(L"C:\\"), (const wchar_t *)j.pszDest);
-    EXPECT_EQ(std::wstring(L"C:\\\u8868\\\U0001F600"), (const wchar_t *)j.pItems[0].pszSource);
-    EXPECT_EQ(std::wstring(L"\U0001F600"), (const wchar_t *)j.pItems[0].pszName);
-    EXPECT_TRUE(j.pItems[0].bExisted);
-    EXPECT_EQ(16u, j.pItems[0].stamp.size);
-    EXPECT_EQ(0xABu, j.pItems[0].stamp.time);
-    freeJournal(&j);
-}
-
 } // namespace

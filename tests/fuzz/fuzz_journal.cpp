@@ -38,11 +38,12 @@ Text ascii(const char *psz) {
     return t;
 }
 
-std::string lower(const Text &t) {
-    std::string s;
+// Letters A-Z taken as a-z, as the reader compares names.
+Text folded(const Text &t) {
+    Text f;
     for (char16_t ch : t)
-        s += ch < 0x80 ? (char)tolower(ch) : '?';
-    return s;
+        f += ch >= 'A' && ch <= 'Z' ? (char16_t)(ch + 32) : ch;
+    return f;
 }
 
 bool plainName(const Text &t) {
@@ -52,16 +53,15 @@ bool plainName(const Text &t) {
         if (ch < 0x20 || Text(u"\"*/:<>?\\|").find(ch) != Text::npos)
             return false;
     }
-    std::string base = lower(t.substr(0, t.find('.')));
+    Text base = folded(t.substr(0, t.find('.')));
     while (!base.empty() && base.back() == ' ')
         base.pop_back();
     for (const char *pszDevice : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
-        if (base == pszDevice)
+        if (base == ascii(pszDevice))
             return false;
     }
-    return !(base.size() == 4 &&
-             (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-             isdigit((unsigned char)base[3]));
+    return !(base.size() == 4 && (base.substr(0, 3) == u"com" || base.substr(0, 3) == u"lpt") &&
+             base[3] >= '0' && base[3] <= '9');
 }
 
 bool plainNames(const Text &t) {
@@ -81,16 +81,6 @@ bool plainAbsolute(const Text &t, bool bFolder) {
         return false;
     std::vector<Text> parts = split(t.substr(2), '\\');
     return parts.size() >= 2 && (bFolder || parts.size() > 2) && plainNames(t.substr(2));
-}
-
-std::string folded(const Text &t) {
-    std::string s;
-    for (char16_t ch : t) {
-        char16_t f = ch >= 'A' && ch <= 'Z' ? (char16_t)(ch + 32) : ch;
-        s += (char)(f & 0xFF);
-        s += (char)(f >> 8);
-    }
-    return s;
 }
 
 bool plainHex(const Text &t, unsigned long long *pv) {
