@@ -117,7 +117,7 @@ LONG readReg(Settings *pSettings) {
             continue; // stays the empty Str; it is shown and saved as empty
         pstr->buffer[0] = '\0';
         char szName[16];
-        sprintf(szName, szPathValue, i);
+        _snprintf(szName, sizeof(szName), szPathValue, i);
         readHistoryValue(pSettings->hKey, szName, pstr);
     }
     return ERROR_SUCCESS;
@@ -146,7 +146,7 @@ static LONG saveRecentList(Settings *pSettings, Str *pstrDest) {
     LONG rc = ERROR_SUCCESS;
     for (int i = 0; i < HISTORY_COUNT; i++) {
         char szName[16];
-        sprintf(szName, szPathValue, i);
+        _snprintf(szName, sizeof(szName), szPathValue, i);
         const char *psz = tstr[i].buffer ? tstr[i].buffer : "";
         rc = RegSetValueExA(pSettings->hKey, szName, 0, REG_SZ, (const BYTE *)psz,
                             (DWORD)strlen(psz) + 1);
@@ -178,9 +178,9 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
         EndDialog(hDlg, 3);
         return TRUE;
     }
-    int n =
-        sprintf(strText.buffer, pParam->pszFormat, pstrDest->buffer ? pstrDest->buffer : "", "");
-    char *p = strText.buffer + n;
+    int n = _snprintf(strText.buffer, strText.capacity, pParam->pszFormat,
+                      pstrDest->buffer ? pstrDest->buffer : "", "");
+    char *p = strText.buffer + (n > 0 ? n : 0);
     for (unsigned int i = 0; i < cbList; i++) {
         if (pstrFiles->buffer[i] == '\n')
             *p++ = '\r';
@@ -668,8 +668,8 @@ static int confirmList(HINSTANCE hInstance, const char *pszFormat, Str *pstrFile
     int answer = 3;
     if (resize(&strPrompt,
                pstrFiles->length + pstrDest->length + (unsigned int)strlen(pszFormat)) != NULL) {
-        strPrompt.length =
-            (unsigned int)sprintf(strPrompt.buffer, pszFormat, pstrDest->buffer, pstrFiles->buffer);
+        strPrompt.length = (unsigned int)_snprintf(strPrompt.buffer, strPrompt.capacity, pszFormat,
+                                                   pstrDest->buffer, pstrFiles->buffer);
         answer = showMessage(strPrompt.buffer, MB_YESNOCANCEL | MB_ICONQUESTION);
         freeStr(&strPrompt);
     }

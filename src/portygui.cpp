@@ -348,8 +348,9 @@ static void appendUndoItem(HMENU hMenu, UINT uId) {
     if (journalSummary(&nItems, &bMove, &strDest) &&
         resize(&strText,
                strDest.length + 64 + (unsigned int)strlen(loadText(IDS_UNDO_MENU_MOVE))) != NULL) {
-        sprintf(strText.buffer, loadText(bMove ? IDS_UNDO_MENU_MOVE : IDS_UNDO_MENU_COPY),
-                (unsigned int)nItems, strDest.buffer);
+        _snprintf(strText.buffer, strText.capacity,
+                  loadText(bMove ? IDS_UNDO_MENU_MOVE : IDS_UNDO_MENU_COPY), (unsigned int)nItems,
+                  strDest.buffer);
         appendSeparator(hMenu);
         appendJumpItem(hMenu, strText.buffer, NULL, uId, NULL);
     }
