@@ -200,7 +200,9 @@ static bool addItem(WideText *pt, bool bMove, const WCHAR *pszDest, const char *
     if (!toWide(pszSource, szSource) || !isAbsolutePath(szSource, wcslen(szSource), false))
         return true; // not a name undo could act on
     JournalItem item = {szSource, pszName, bExisted || pe->nUses > 1, pe->stamp, 0, 0};
-    *pbAny = true;
+    // Only a name that was free shows that the transfer wrote anything: a
+    // transfer that skipped every name already there keeps the last journal.
+    *pbAny = *pbAny || !item.bExisted;
     return addJournalItem(pt, &item) && (bMove || item.bExisted || item.stamp.chKind != STAMP_DIR ||
                                          addContent(pt, pszDest, pszName));
 }

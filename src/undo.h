@@ -11,7 +11,7 @@
 // empty item, as the file operation took them), the name each got in the
 // destination (the same form), and '1' or '0' for each item whose name was
 // there before (items past its end count as there). Nothing is written when
-// none of the names is in the destination.
+// no name that was free before is in the destination now.
 void recordTransfer(bool bMove, const char *pszDest, const char *pszList, const char *pszNames,
                     const char *pszExisted);
 
