@@ -740,10 +740,14 @@ static void putBack(const std::string &src, const std::string &dest) {
 // journal written after.
 static void journalFigure() {
     const int n = bQuick ? 5000 : 30000;
-    std::string src = std::string(szRoot) + "\\jsrc", dest = std::string(szRoot) + "\\jdest";
+    std::string src = std::string(szRoot) + format("\\jsrc%d", n);
+    std::string dest = std::string(szRoot) + "\\jdest";
     putBack(src, dest);
     std::vector<std::string> all = files(src, "j%05d.txt", n);
-    std::string list;
+    // With a folder: Wine's shell moves no plain files when it gets several
+    // alone (docs/wine-notes.md).
+    std::string list = src + "\\jfolder\n";
+    CreateDirectoryA((src + "\\jfolder").c_str(), NULL);
     for (const std::string &p : all)
         list += p + "\n";
     Settings settings = {};
