@@ -1,9 +1,11 @@
 // Porterly's benchmark: times what a user waits for on large selections
 // (the chooser's start, the splitter, drops, the long confirmation, the
-// read-only clearing, the verification) against the bare platform cost of the
-// same work, both measured in this one run, and prints a Markdown table of the
-// figures and their ratios. scripts/bench.sh builds and runs it under wine64.
-//   porterly-bench.exe [--quick] [chooser|splitter|drop|server|dialog|readonly|merge|verify|calls]...
+// read-only clearing, the verification, the undo journal) against the bare
+// platform cost of the same work, both measured in this one run, and prints a
+// Markdown table of the figures and their ratios. scripts/bench.sh builds and
+// runs it under wine64.
+//   porterly-bench.exe [--quick]
+//       [chooser|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|calls]...
 // Like the tests, it compiles the driver module itself to reach its private
 // functions (the dialog procedure, the read-only clearing) and takes the
 // splitter and the chooser from the archive.
@@ -12,6 +14,7 @@
 #include "verify.h"
 #include "dropclass.h"
 #include "dropreg.h"
+#include "undo.h"
 #include <algorithm>
 #include <stdarg.h>
 #include <stdio.h>
@@ -865,6 +868,148 @@ static void verifyFigures() {
         fprintf(stderr, "%s\n", line.c_str());
 }
 
+// ---------------------------------------------------------------- 7. undo's journal and the undo
+
+// Resets a move's fixture: the files go back into src by renaming the folder.
+static void putBack(const std::string &src, const std::string &dest) {
+    if (!exists(src + "\\j00001.txt")) {
+        RemoveDirectoryA(src.c_str());
+        MoveFileA(dest.c_str(), src.c_str());
+    }
+    CreateDirectoryA(dest.c_str(), NULL);
+}
+
+// Recording for 30,000 items against the driver's own time for their move
+// within the volume (transfer(), the shell's work and the recording in it).
+// Recording is what the driver adds: which names were there before, and the
+// journal written after.
+static void journalFigure() {
+    const int n = bQuick ? 5000 : 30000;
+    std::string src = std::string(szRoot) + format("\\jsrc%d", n);
+    std::string dest = std::string(szRoot) + "\\jdest";
+    putBack(src, dest);
+    std::vector<std::string> all = files(src, "j%05d.txt", n);
+    // With a folder: Wine's shell moves no plain files when it gets several
+    // alone (docs/wine-notes.md).
+    std::string list = src + "\\jfolder\n";
+    CreateDirectoryA((src + "\\jfolder").c_str(), NULL);
+    for (const std::string &p : all)
+        list += p + "\n";
+    Settings settings = {};
+    settings.dwFlags = OPT_MOVE;
+    Str strDest = {}, strFiles = {}, strExisted = {};
+    assignStr(&strDest, dest.c_str());
+    double tDriver = 0;
+    std::vector<Series> s =
+        rounds({[&] {
+                    putBack(src, dest);
+                    assignStr(&strFiles, list.c_str());
+                    double t0 = now();
+                    transfer(&settings, &strFiles, &strDest);
+                    tDriver = now() - t0;
+                    if (!exists(dest + "\\j00001.txt"))
+                        fail("the move did not happen");
+                    // The same recording again, on the names as the move left them.
+                    putBack(src, dest);
+                    assignStr(&strFiles, list.c_str());
+                    for (unsigned int i = 0; i < strFiles.length; i++)
+                        strFiles.buffer[i] = strFiles.buffer[i] == '\n' ? '\0' : strFiles.buffer[i];
+                    t0 = now();
+                    noteTaken(&strExisted, strDest.buffer, strFiles.buffer);
+                    double tNote = now() - t0;
+                    RemoveDirectoryA(dest.c_str());
+                    MoveFileA(src.c_str(), dest.c_str());
+                    t0 = now();
+                    recordJournal(true, strDest.buffer, strFiles.buffer, &strExisted, NULL);
+                    return tNote + now() - t0;
+                },
+                [&] { return tDriver; }});
+    addRow(format("Recording for undo, %s items moved", thousands((unsigned)n).c_str()), s[0],
+           "the driver's own `transfer()` of the same move, recording included", s[1]);
+    double share = s[0].median() / (s[1].median() - s[0].median());
+    targets.push_back(format("Recording for undo adds at most 5%% to the driver's time for %s "
+                             "items: %.1f%%: %s",
+                             thousands((unsigned)n).c_str(), share * 100,
+                             verdict(share <= 0.05).c_str()));
+    freeStr(&strDest);
+    freeStr(&strFiles);
+    freeStr(&strExisted);
+}
+
+// Wine's Recycle Bin: the desktop's trash, under XDG_DATA_HOME (scripts/wine-env.sh).
+static void emptyTrash() {
+    const char *pszData = getenv("XDG_DATA_HOME");
+    if (pszData == NULL)
+        return;
+    std::string trash = std::string("Z:") + pszData + "/Trash";
+    std::replace(trash.begin(), trash.end(), '/', '\\');
+    trash += '\0';
+    SHFILEOPSTRUCTA op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = trash.c_str();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationA(&op);
+}
+
+// Undo of a copy of 5,000 files (reading the journal, checking every copy,
+// the Recycle Bin) against a bare FO_DELETE to the Recycle Bin of them.
+static void undoFigure() {
+    const int n = 5000;
+    std::string src = std::string(szRoot) + "\\usrc", dest = std::string(szRoot) + "\\udest";
+    std::vector<std::string> all = files(src, "u%04d.txt", n);
+    std::string list, names, copies;
+    for (int i = 1; i <= n; i++) {
+        list += all[(size_t)i - 1] + '\0';
+        names += format("u%04d.txt", i) + '\0';
+        copies += dest + format("\\u%04d.txt", i) + '\0';
+    }
+    std::string existed(n, '0');
+    auto copy = [&] {
+        emptyTrash();
+        CreateDirectoryA(dest.c_str(), NULL);
+        SHFILEOPSTRUCTA op = {};
+        op.wFunc = FO_COPY;
+        op.pFrom = list.c_str();
+        op.pTo = dest.c_str();
+        op.fFlags = FOF_NO_UI;
+        SHFileOperationA(&op);
+    };
+    std::vector<Series> s = rounds(
+        {[&] {
+             copy();
+             recordTransfer(false, dest.c_str(), list.c_str(), names.c_str(), existed.c_str());
+             double t0 = now();
+             Journal journal;
+             UndoPlan plan;
+             BOOL bAborted = FALSE;
+             if (readJournal(&journal) != JOURNAL_READ || !planUndo(&journal, &plan) ||
+                 plan.nTake != (unsigned)n || performUndo(&journal, &plan, &bAborted) != 0)
+                 fail("the undo did not take the copies back");
+             double t = now() - t0;
+             freePlan(&plan);
+             freeJournal(&journal);
+             return t;
+         },
+         [&] {
+             copy();
+             SHFILEOPSTRUCTA op = {};
+             op.wFunc = FO_DELETE;
+             op.pFrom = copies.c_str();
+             op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION;
+             double t0 = now();
+             SHFileOperationA(&op);
+             return now() - t0;
+         }});
+    if (exists(dest + "\\u0001.txt"))
+        fail("a copy is still there");
+    emptyTrash();
+    addRow("Undo of a copy of 5,000 files", s[0],
+           "`FO_DELETE` of the same files to the Recycle Bin", s[1]);
+    double ratio = s[0].median() / s[1].median();
+    targets.push_back(format("Undo of 5,000 copied files within 1.2x a bare `FO_DELETE`: %.2fx: %s",
+                             ratio, verdict(ratio <= 1.2).c_str()));
+}
+
 // ---------------------------------------------------------------- platform calls
 
 static double perCall(int kind, const std::string &folder, const char *pszName) {
@@ -949,6 +1094,10 @@ int main(int argc, char **argv) {
         readOnlyFigure(std::string(szRoot) + "\\rm", RO_MERGE_FOLDERS, true);
     if (wanted("verify"))
         verifyFigures();
+    if (wanted("journal"))
+        journalFigure();
+    if (wanted("undo"))
+        undoFigure();
     if (wanted("calls"))
         callFigures(plainFolder);
 

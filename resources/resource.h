@@ -70,4 +70,16 @@
 #define IDS_COPY_VERIFIED     3052
 #define IDS_MOVE_VERIFIED     3053
 #define IDS_VERIFY_BUFFERED   3054
+#define IDS_UNDO_COPY_PROMPT  3055
+#define IDS_UNDO_MOVE_PROMPT  3056
+#define IDS_UNDO_NOTHING      3057
+#define IDS_UNDO_DAMAGED      3058
+#define IDS_UNDO_FAILED       3059
+#define IDS_UNDO_LEFT         3060
+#define IDS_UNDO_CHANGED      3061 // the reasons, each after a name
+#define IDS_UNDO_EXISTED      3062
+#define IDS_UNDO_TAKEN        3063
+#define IDS_UNDO_MENU_COPY    3064
+#define IDS_UNDO_MENU_MOVE    3065
+#define IDS_UNDO_NO_FOLDER    3066
 #define IDS_LAST              3099

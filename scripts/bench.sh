@@ -3,7 +3,7 @@
 # (build/wine/bench-prefix, whose scratch files are made once and kept), prints
 # its table of timings against bare platform baselines, and writes the table
 # with the machine it ran on into docs/performance.md. Not part of the tests.
-#   scripts/bench.sh [--quick] [chooser|splitter|drop|server|dialog|readonly|merge|verify|calls]...
+#   scripts/bench.sh [--quick] [chooser|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|calls]...
 # (naming figures runs only those; docs/performance.md is then left alone)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

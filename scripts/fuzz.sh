@@ -3,7 +3,8 @@
 # undefined-behaviour sanitizers: the command-line splitter and the long-name
 # expansion for SECONDS seconds (default 20), over the in-memory drive of
 # tests/fuzz/, then the readers of dropped selections (the DROPFILES block and
-# the shell's ID-list array) for half as long. The modules are built
+# the shell's ID-list array) and the journal reader (the last transfer's
+# record, read back by undo) for half as long each. The modules are built
 # unchanged, against the stand-in headers of tests/fuzz/shim/. Ends with the
 # line "N inputs, M failures" and fails when M > 0; an input that broke a rule
 # is kept in build/fuzz/ (crash-*, leak-*, timeout-*).
@@ -56,5 +57,7 @@ fuzz fuzz_parse "$seconds" 128 "$root/tests/fuzz/parse.dict" "$root/tests/fuzz/c
 fuzz fuzz_drop $(((seconds + 1) / 2)) 1024 "" "$root/tests/fuzz/corpus-drop" \
     "$root/tests/fuzz/fakefs.cpp" "$root/tests/fuzz/fuzz_drop.cpp" "$root/src/dropfiles.cpp" \
     "$root/src/portystr.cpp"
+fuzz fuzz_journal $(((seconds + 1) / 2)) 2048 "$root/tests/fuzz/journal.dict" \
+    "$root/tests/fuzz/corpus-journal" "$root/tests/fuzz/fuzz_journal.cpp" "$root/src/journal.cpp"
 echo "$total_inputs inputs, $total_failures failures"
 [ "$total_failures" = 0 ]

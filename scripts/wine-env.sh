@@ -8,6 +8,10 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 export WINEPREFIX="${WINEPREFIX:-$PORTERLY_ROOT/build/wine/test-prefix}"
+# Wine's Recycle Bin is the desktop's trash under XDG_DATA_HOME: kept in the
+# build, so that what an undo deletes never reaches the machine's own trash.
+export XDG_DATA_HOME="$PORTERLY_ROOT/build/wine/xdg-data"
+mkdir -p "$XDG_DATA_HOME"
 
 # The version as the program shows it ("4.63.00"), from resources/version.h.
 porterly_version() {

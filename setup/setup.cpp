@@ -5,6 +5,7 @@
 // arguments it asks in a small dialog; /install, /uninstall [/purge] and
 // /quiet serve scripts. Exit status: 0 done, 1 failed, 2 bad arguments.
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
@@ -21,7 +22,10 @@
 #define SHORTCUT_NAME "Porterly.lnk"
 #define SETTINGS_KEY  "software\\orvane.kelmit\\porterly"
 #define MAKER_KEY     "software\\orvane.kelmit"
-#define MESSAGE_SIZE  4096
+// Porterly's own folder under the user's local application data (the journal
+// of the last transfer, for undo).
+#define DATA_FOLDER  L"\\Porterly"
+#define MESSAGE_SIZE 4096
 // Bytes a path of up to MAX_PATH - 1 UTF-16 units takes in UTF-8 with its NUL.
 #define PATH_BYTES (3 * MAX_PATH)
 
@@ -234,8 +238,26 @@ static LONG deleteKeyTree(HKEY hParent, const char *pszName) {
     return lResult == ERROR_SUCCESS ? RegDeleteKeyA(hParent, pszName) : lResult;
 }
 
+// The program's folder in the local application data, with what is in it.
+static void purgeDataFolder() {
+    WCHAR szPath[MAX_PATH + 2] = L"";
+    if (FAILED(SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, szPath)) ||
+        wcslen(szPath) + wcslen(DATA_FOLDER) >= MAX_PATH)
+        return;
+    wcscat(szPath, DATA_FOLDER);
+    if (GetFileAttributesW(szPath) == INVALID_FILE_ATTRIBUTES)
+        return;
+    szPath[wcslen(szPath) + 1] = L'\0'; // the list's second NUL
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = szPath;
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
+}
+
 // The maker's key goes too, but only when nothing else is left in it.
 static void purgeSettings(Outcome *pOut) {
+    purgeDataFolder();
     LONG lResult = deleteKeyTree(HKEY_CURRENT_USER, SETTINGS_KEY);
     if (lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND) {
         pOut->nStatus = EXIT_FAILED;

@@ -8,6 +8,7 @@
 #include "dropserver.h"
 #include "progress.h"
 #include "verify.h"
+#include "undo.h"
 #include "resource.h"
 #include <mbstring.h>
 #include <shlobj.h>
@@ -97,7 +98,7 @@ static LONG readFlags(HKEY hKey, DWORD *pdwFlags) {
         return rc;
     if (dwType != REG_DWORD || cb != sizeof(dwValue))
         return ERROR_INVALID_DATA;
-    *pdwFlags = dwValue & ~(DWORD)OPT_MOVE;
+    *pdwFlags = dwValue & ~(DWORD)OPT_RUN_ONLY;
     return ERROR_SUCCESS;
 }
 
@@ -118,7 +119,7 @@ LONG readReg(Settings *pSettings) {
             continue; // stays the empty Str; it is shown and saved as empty
         pstr->buffer[0] = '\0';
         char szName[16];
-        sprintf(szName, szPathValue, i);
+        _snprintf(szName, sizeof(szName), szPathValue, i);
         readHistoryValue(pSettings->hKey, szName, pstr);
     }
     return ERROR_SUCCESS;
@@ -147,7 +148,7 @@ static LONG saveRecentList(Settings *pSettings, Str *pstrDest) {
     LONG rc = ERROR_SUCCESS;
     for (int i = 0; i < HISTORY_COUNT; i++) {
         char szName[16];
-        sprintf(szName, szPathValue, i);
+        _snprintf(szName, sizeof(szName), szPathValue, i);
         const char *psz = tstr[i].buffer ? tstr[i].buffer : "";
         rc = RegSetValueExA(pSettings->hKey, szName, 0, REG_SZ, (const BYTE *)psz,
                             (DWORD)strlen(psz) + 1);
@@ -156,7 +157,7 @@ static LONG saveRecentList(Settings *pSettings, Str *pstrDest) {
 }
 
 LONG saveOption(Settings *pSettings) {
-    DWORD dwFlags = pSettings->dwFlags & ~(DWORD)OPT_MOVE;
+    DWORD dwFlags = pSettings->dwFlags & ~(DWORD)OPT_RUN_ONLY;
     return RegSetValueExA(pSettings->hKey, szFlagsValue, 0, REG_DWORD, (const BYTE *)&dwFlags,
                           sizeof(DWORD));
 }
@@ -179,9 +180,9 @@ static INT_PTR On_InitConfirm(HWND hDlg, const ConfirmParam *pParam) {
         EndDialog(hDlg, 3);
         return TRUE;
     }
-    int n =
-        sprintf(strText.buffer, pParam->pszFormat, pstrDest->buffer ? pstrDest->buffer : "", "");
-    char *p = strText.buffer + n;
+    int n = _snprintf(strText.buffer, strText.capacity, pParam->pszFormat,
+                      pstrDest->buffer ? pstrDest->buffer : "", "");
+    char *p = strText.buffer + (n > 0 ? n : 0);
     for (unsigned int i = 0; i < cbList; i++) {
         if (pstrFiles->buffer[i] == '\n')
             *p++ = '\r';
@@ -782,24 +783,22 @@ static void freeItemIdList(LPITEMIDLIST pidl) {
     }
 }
 
-// Asks whether to transfer; returns IDYES, IDNO, IDCANCEL, 3 when the text
-// cannot be built, or another value when the dialog cannot be shown.
-static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
-    if (pSettings->dwFlags & OPT_NO_CONFIRM)
-        return IDYES;
-    const char *pszFormat =
-        loadText((pSettings->dwFlags & OPT_MOVE) ? IDS_MOVE_PROMPT : IDS_COPY_PROMPT);
+// The prompt (destination, then the list) in a message box, or in the
+// scrolling dialog for a long list. Returns IDYES, IDNO, IDCANCEL, 3 when
+// the text cannot be built, or another value when the dialog cannot be shown.
+static int confirmList(HINSTANCE hInstance, const char *pszFormat, Str *pstrFiles, int nItems,
+                       Str *pstrDest) {
     if (nItems > DIALOG_MIN_ITEMS || pstrFiles->length >= DIALOG_MIN_BYTES) {
         ConfirmParam param = {pstrFiles, pszFormat, pstrDest};
-        return (int)DialogBoxParamA(pSettings->hInstance, MAKEINTRESOURCEA(IDD_CONFIRM), NULL,
-                                    DialogProc, (LPARAM)&param);
+        return (int)DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_CONFIRM), NULL, DialogProc,
+                                    (LPARAM)&param);
     }
     Str strPrompt = {};
     int answer = 3;
     if (resize(&strPrompt,
                pstrFiles->length + pstrDest->length + (unsigned int)strlen(pszFormat)) != NULL) {
-        strPrompt.length =
-            (unsigned int)sprintf(strPrompt.buffer, pszFormat, pstrDest->buffer, pstrFiles->buffer);
+        strPrompt.length = (unsigned int)_snprintf(strPrompt.buffer, strPrompt.capacity, pszFormat,
+                                                   pstrDest->buffer, pstrFiles->buffer);
         answer = showMessage(strPrompt.buffer, MB_YESNOCANCEL | MB_ICONQUESTION);
         freeStr(&strPrompt);
     }
@@ -826,6 +825,126 @@ static int proveTransfer(Settings *pSettings, const SHFILEOPSTRUCTA *pOp, bool b
                              (pSettings->dwFlags & OPT_NOTIFY) != 0,
                              pfnFileOperation};
     return verifyTransfer(&request);
+}
+
+// Asks whether to transfer, as confirmList answers.
+static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
+    if (pSettings->dwFlags & OPT_NO_CONFIRM)
+        return IDYES;
+    const char *pszFormat =
+        loadText((pSettings->dwFlags & OPT_MOVE) ? IDS_MOVE_PROMPT : IDS_COPY_PROMPT);
+    return confirmList(pSettings->hInstance, pszFormat, pstrFiles, nItems, pstrDest);
+}
+
+// Hands the journal what the transfer wrote: each item by the name the shell
+// gave it, which was free before when the shell chose it on a collision.
+static void recordJournal(bool bMove, const char *pszDest, const char *pszList, Str *pstrExisted,
+                          const NameMappings *pMappings) {
+    Str strNames = {}, strName = {};
+    bool bOk = true;
+    unsigned int i = 0;
+    for (const char *pszItem = pszList; bOk && *pszItem != '\0';
+         pszItem += strlen(pszItem) + 1, i++) {
+        const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
+        const char *pszName = pszSep ? pszSep + 1 : pszItem;
+        if (mappedName(pMappings, pszItem, &strName)) {
+            pszName = strName.buffer;
+            if (i < pstrExisted->length)
+                pstrExisted->buffer[i] = '0';
+        }
+        unsigned int before = strNames.length;
+        appendStr(&strNames, *pszName != '\0' ? pszName : "\\"); // a drive root: no name
+        appendStr(&strNames, "\n");
+        bOk = strNames.length > before + 1;
+    }
+    for (unsigned int k = 0; bOk && k < strNames.length; k++) {
+        if (strNames.buffer[k] == '\n')
+            strNames.buffer[k] = '\0';
+    }
+    if (bOk && strNames.length > 0)
+        recordTransfer(bMove, pszDest, pszList, strNames.buffer,
+                       pstrExisted->buffer != NULL ? pstrExisted->buffer : "");
+    freeStr(&strName);
+    freeStr(&strNames);
+}
+
+// The list of what goes back in the undo's prompt, then the undo itself; the
+// exit status (1 when something was left alone or the undo failed).
+static int confirmAndUndo(HINSTANCE hInstance, const Journal *pj, UndoPlan *pp) {
+    Str strDest = {};
+    char szDest[PATH_BYTES];
+    int answer = IDYES;
+    if (pp->nTake > 0) {
+        answer = 3;
+        if (WideCharToMultiByte(CP_ACP, 0, pj->pszDest, -1, szDest, PATH_BYTES, NULL, NULL) > 0 &&
+            assignStr(&strDest, szDest) != NULL)
+            answer = confirmList(hInstance,
+                                 loadText(pj->bMove ? IDS_UNDO_MOVE_PROMPT : IDS_UNDO_COPY_PROMPT),
+                                 &pp->strShown, (int)pp->nTake, &strDest);
+    }
+    freeStr(&strDest);
+    if (answer == 3)
+        showStringError(NULL);
+    if (answer != IDYES)
+        return 0;
+    BOOL bAborted = FALSE;
+    if (pp->nTake > 0 && performUndo(pj, pp, &bAborted) != 0) {
+        if (!bAborted)
+            showMessage(loadText(IDS_UNDO_FAILED), MB_ICONWARNING);
+        return 1;
+    }
+    if (pp->nLeft > 0) {
+        showNamed(NULL, IDS_UNDO_LEFT, pp->left.p, MB_ICONWARNING);
+        return 1;
+    }
+    clearJournal();
+    return 0;
+}
+
+// Takes the last transfer back, as "/undo" or the jump menu asks. A journal
+// that cannot be read as written touches nothing.
+static int runUndo(HINSTANCE hInstance) {
+    Journal journal;
+    UndoPlan plan;
+    int nRead = readJournal(&journal);
+    if (nRead == JOURNAL_DAMAGED) {
+        showMessage(loadText(IDS_UNDO_DAMAGED), MB_ICONERROR);
+        return 1;
+    }
+    int status = 0;
+    if (nRead == JOURNAL_NONE || !planUndo(&journal, &plan)) {
+        if (nRead != JOURNAL_NONE)
+            showStringError(NULL);
+        else
+            showMessage(loadText(IDS_UNDO_NOTHING), MB_ICONINFORMATION);
+        freeJournal(&journal);
+        return nRead == JOURNAL_NONE ? 0 : 1;
+    }
+    if (plan.nTake == 0 && plan.nLeft == 0)
+        showMessage(loadText(IDS_UNDO_NOTHING), MB_ICONINFORMATION);
+    else
+        status = confirmAndUndo(hInstance, &journal, &plan);
+    freePlan(&plan);
+    freeJournal(&journal);
+    return status;
+}
+
+// Notes for each item, as '1' or '0', whether its name is in the destination
+// before the transfer (for the journal). On a failure the record stays short, and the items
+// it does not cover count as present.
+static void noteTaken(Str *pstrExisted, const char *pszDest, const char *pszList) {
+    Str strPath = {};
+    assignStr(pstrExisted, "");
+    for (const char *pszItem = pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1) {
+        const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
+        bool bThere = !joinPath(&strPath, pszDest, pszSep ? pszSep + 1 : pszItem) ||
+                      GetFileAttributesA(strPath.buffer) != INVALID_FILE_ATTRIBUTES;
+        unsigned int before = pstrExisted->length;
+        appendStr(pstrExisted, bThere ? "1" : "0");
+        if (pstrExisted->length == before)
+            break;
+    }
+    freeStr(&strPath);
 }
 
 // Copies or moves the list into the destination, then the post-actions.
@@ -862,6 +981,9 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     }
     if (bVerify && (pSettings->dwFlags & OPT_NO_OVERWRITE))
         op.fFlags |= FOF_WANTMAPPINGHANDLE; // renamed copies are compared under their new names
+    // The journal tells undo which names were there before: those it leaves.
+    Str strExisted = {};
+    noteTaken(&strExisted, pstrDest->buffer, pstrFiles->buffer);
 
     // The shell loses sources when it moves into a folder that is gone, so a
     // destination that is no longer a folder fails the transfer outright.
@@ -887,14 +1009,16 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         if (bVerify && (!bMove || bCopyFirst))
             nStatus = proveTransfer(pSettings, &op, bMove);
         else if (nKept == 0 && (pSettings->dwFlags & OPT_NOTIFY))
-        else if (pSettings->dwFlags & OPT_NOTIFY)
             showMessage(loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
     } else if (bCopyFirst) {
         // The user declined some copies: the sources proven go all the same.
         nStatus = proveTransfer(pSettings, &op, bMove);
     }
+    recordJournal(bMove, pstrDest->buffer, pstrFiles->buffer, &strExisted,
+                  (const NameMappings *)op.hNameMappings);
     if (op.hNameMappings != NULL)
         SHFreeNameMappings(op.hNameMappings);
+    freeStr(&strExisted);
     freeStr(&strMerged);
     freeStr(&strNames);
     saveRecentList(pSettings, pstrDest);
@@ -903,13 +1027,14 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     return nStatus;
 }
 
-// Opens the chooser until the user confirms, cancels, or a failure ends the run.
+// Opens the chooser until the user confirms, cancels, or a failure ends the
+// run; the exit status.
 static int runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pstrDest) {
     int answer = IDNO, nStatus = 0;
     while (answer == IDNO) {
         LPITEMIDLIST pidl = GuiMain(pSettings);
-        if (pidl == NULL)
-            break;
+        if (pidl == NULL) // the jump menu's undo ends the chooser this way
+            return (pSettings->dwFlags & OPT_UNDO) ? runUndo(pSettings->hInstance) : 0;
         // Two NULs end the destination: the shell reads it as a name list.
         memset(pstrDest->buffer, 0, PATH_BYTES + 1);
         WCHAR szWide[MAX_PATH];
@@ -964,11 +1089,13 @@ int runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign
     return nStatus;
 }
 
-// COM starts a local server with this switch in either spelling, alone.
-static bool isEmbedding(const char *pszTail) {
-    if ((pszTail[0] != '-' && pszTail[0] != '/') || _strnicmp(pszTail + 1, "Embedding", 9) != 0)
+// A switch in either spelling (COM starts a local server with -Embedding or
+// /Embedding), alone on the line.
+static bool isSwitch(const char *pszTail, const char *pszName) {
+    size_t cch = strlen(pszName);
+    if ((pszTail[0] != '-' && pszTail[0] != '/') || _strnicmp(pszTail + 1, pszName, cch) != 0)
         return false;
-    for (pszTail += 10; *pszTail == ' ' || *pszTail == '\t';)
+    for (pszTail += 1 + cch; *pszTail == ' ' || *pszTail == '\t';)
         pszTail++;
     return *pszTail == '\0';
 }
@@ -981,8 +1108,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     if (hKernel != NULL)
         ptrGetLongPathName =
             (GetLongPathNameProc)(void *)GetProcAddress(hKernel, "GetLongPathNameA");
-    if (isEmbedding(lpCmdLine))
+    if (isSwitch(lpCmdLine, "Embedding"))
         return runDropServer(hInstance);
+    if (isSwitch(lpCmdLine, "undo"))
+        return runUndo(hInstance);
     assignStr(&strCmdLine, lpCmdLine);
     if (resize(&strFiles, BYTES_PER_ITEM * (unsigned int)count_sp(lpCmdLine)) == NULL)
         return 1;

@@ -21,6 +21,9 @@
 #define OPT_MOVE             0x080 // set by the chooser's Move button only, never stored
 #define OPT_CLEAR_READONLY   0x100
 #define OPT_VERIFY           0x200
+#define OPT_UNDO             0x400 // set by the jump menu's undo entry only, never stored
+// Bits that only end the chooser; the registry never gives or keeps them.
+#define OPT_RUN_ONLY (OPT_MOVE | OPT_UNDO)
 
 #define HISTORY_COUNT 10
 

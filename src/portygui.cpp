@@ -5,10 +5,12 @@
 #include "portygui.h"
 #include "porty4.h"
 #include "dropfiles.h"
+#include "undo.h"
 #include "resource.h"
 #include <commctrl.h>
 #include <mbstring.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <mmsystem.h>
 #include <stdlib.h>
 #include <string.h>
@@ -345,6 +347,25 @@ static void appendSpecialFolders(HMENU hMenu, HMENU hSubMenu, UINT uFirstId,
     pMalloc->Release();
 }
 
+// The last entry, when there is a transfer to take back: how many items went
+// where, and how.
+static void appendUndoItem(HMENU hMenu, UINT uId) {
+    size_t nItems = 0;
+    bool bMove = false;
+    Str strDest = {}, strText = {};
+    if (journalSummary(&nItems, &bMove, &strDest) &&
+        resize(&strText,
+               strDest.length + 64 + (unsigned int)strlen(loadText(IDS_UNDO_MENU_MOVE))) != NULL) {
+        _snprintf(strText.buffer, strText.capacity,
+                  loadText(bMove ? IDS_UNDO_MENU_MOVE : IDS_UNDO_MENU_COPY), (unsigned int)nItems,
+                  strDest.buffer);
+        appendSeparator(hMenu);
+        appendJumpItem(hMenu, strText.buffer, NULL, uId, NULL);
+    }
+    freeStr(&strText);
+    freeStr(&strDest);
+}
+
 // Pops the menu of recent destinations and special folders up under the
 // jump-menu button and selects what the user chose.
 static void openRecent() {
@@ -372,12 +393,19 @@ static void openRecent() {
             reinterpret_cast<void (*)(void)>(GetProcAddress(hShell, "SHGetFileInfoW")));
     Str tstrFolders[JUMP_FOLDERS] = {};
     appendSpecialFolders(hMenu, hSubMenu, JUMP_FIRST_ID + uCount, pfnGetFileInfo, tstrFolders);
+    UINT uUndoId = JUMP_FIRST_ID + uCount + JUMP_FOLDERS + 1;
+    appendUndoItem(hMenu, uUndoId);
 
     RECT rcButton = {};
     GetWindowRect(dialog_data.hHistory, &rcButton);
     UINT uId = (UINT)TrackPopupMenu(hMenu, JUMP_MENU_FLAGS, rcButton.left, rcButton.bottom, 0,
                                     dialog_data.hDlg, NULL);
-    if (uId != 0) {
+    if (uId == uUndoId) {
+        // Ends the chooser as Cancel does, so that nothing is transferred;
+        // the driver then takes the last transfer back.
+        pSettings->dwFlags |= OPT_UNDO;
+        PostMessageA(dialog_data.hDlg, WM_COMMAND, IDCANCEL, 0);
+    } else if (uId != 0) {
         MENUITEMINFOA mii = {};
         mii.cbSize = MENUITEMINFO_SIZE;
         mii.fMask = MIIM_DATA;
@@ -655,7 +683,7 @@ static int init(HWND hwnd, Settings *pSettings) {
     dialog_data.hDlg = hwnd;
     dialog_data.pSettings = pSettings;
     DragAcceptFiles(hwnd, TRUE);
-    pSettings->dwFlags &= ~(DWORD)OPT_MOVE;
+    pSettings->dwFlags &= ~(DWORD)OPT_RUN_ONLY;
 
     Str *pstrNewest = &pSettings->tstrPath[0];
     if ((pSettings->dwFlags & OPT_OPEN_HISTORY) && pstrNewest->length != 0 &&

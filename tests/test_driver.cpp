@@ -738,4 +738,118 @@ TEST_F(Program, NewAndRenameTakeNamesInAnyScript) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes(old));
 }
 
+// Undo of the last transfer, end to end: a transfer by the program, then
+// "porterly.exe /undo", answered Yes; its journal lives in the user's
+// local application data.
+class Undo : public Program {
+  protected:
+    std::wstring journal;
+    void SetUp() override {
+        Program::SetUp();
+        WCHAR sz[MAX_PATH] = L"";
+        SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, 0, sz);
+        journal = std::wstring(sz) + L"\\Porterly\\last-transfer.journal";
+        DeleteFileW(journal.c_str());
+    }
+    // Sends the items to dest with these options and the button, unasked.
+    void send(const std::string &items, DWORD dwFlags, const char *button) {
+        dwFlags |= OPT_NO_CONFIRM;
+        RegSetKeyValueW(HKEY_CURRENT_USER, szKey, L"dwFlags", REG_DWORD, &dwFlags, sizeof(dwFlags));
+        Process p;
+        ASSERT_TRUE(p.start(items));
+        HWND hChooser = waitChooser(p.pi.dwProcessId);
+        ASSERT_NE(nullptr, hChooser);
+        ASSERT_TRUE(selectFolder(hChooser, dest));
+        PostMessageA(button ? childButton(hChooser, button) : chooserCopy(hChooser), BM_CLICK, 0,
+                     0);
+        EXPECT_EQ(0u, p.wait());
+    }
+    // Runs /undo, answers its prompt (when asked) with Yes; the exit status,
+    // with the prompt and the final message's texts.
+    DWORD undo(std::string *prompt, std::string *warning) {
+        Process p;
+        if (!p.start("/undo"))
+            return 99;
+        HWND hBox = waitMessageBox(p.pi.dwProcessId);
+        if (hBox != NULL && prompt != nullptr) {
+            *prompt = messageBoxText(hBox);
+            clickId(hBox, IDYES);
+            waitGone(hBox);
+            hBox = waitFor([&] { return findMessageBox(p.pi.dwProcessId); }, 5000);
+        }
+        if (hBox != NULL && warning != nullptr) {
+            *warning = messageBoxText(hBox);
+            clickId(hBox, IDOK);
+        }
+        return p.wait();
+    }
+};
+
+const char *const szCopyButton = nullptr;
+const char szMoveButton[] = "移動(&M)";
+const char szNothing[] = "元に戻せるものはありません。";
+
+TEST_F(Undo, CopyGoesToTheRecycleBinAndNothingElse) {
+    std::string a = dir.file("a.txt", "one"), f = dir.folder("f");
+    dir.file("f\\in.txt", "two");
+    dir.file("dest\\other.txt", "mine");
+    send("\"" + a + "\" \"" + f + "\"", 0, szCopyButton);
+    ASSERT_TRUE(exists(dest + "\\f\\in.txt"));
+    std::string prompt, nothing;
+    EXPECT_EQ(0u, undo(&prompt, nullptr));
+    EXPECT_EQ(dest +
+                  "へのコピーを元に戻します。次の項目をごみ箱に移します。よろしいですか\r\n\r\n" +
+                  dest + "\\a.txt\n" + dest + "\\f\n",
+              prompt);
+    EXPECT_FALSE(exists(dest + "\\a.txt"));
+    EXPECT_FALSE(exists(dest + "\\f"));
+    EXPECT_EQ("mine", readFile(dest + "\\other.txt"));
+    EXPECT_EQ("one", readFile(a));
+    EXPECT_EQ("two", readFile(f + "\\in.txt"));
+    EXPECT_EQ(0u, undo(nullptr, &nothing)); // the journal is cleared
+    EXPECT_EQ(szNothing, nothing);
+}
+
+TEST_F(Undo, MoveGoesBackToItsOrigins) {
+    std::string a = dir.file("a.txt", "one"), f = dir.folder("f");
+    dir.file("f\\in.txt", "two");
+    send("\"" + a + "\" \"" + f + "\"", 0, szMoveButton);
+    ASSERT_FALSE(exists(a));
+    std::string prompt;
+    EXPECT_EQ(0u, undo(&prompt, nullptr));
+    EXPECT_NE(std::string::npos, prompt.find("\r\n\r\n" + a + "\n" + f + "\n"));
+    EXPECT_EQ("one", readFile(a));
+    EXPECT_EQ("two", readFile(f + "\\in.txt"));
+    EXPECT_FALSE(exists(dest + "\\a.txt"));
+    EXPECT_FALSE(exists(dest + "\\f"));
+}
+
+// A copy changed since, and a name that was there before the transfer (its
+// older content is gone), are left alone and named; the rest goes.
+TEST_F(Undo, ChangedCopiesAndOverwrittenNamesAreLeftAlone) {
+    const struct {
+        const char *name;
+        DWORD dwFlags;
+        const char *reason;
+    } rows[] = {{"changed.txt", 0, " (コピーの後で変更されています)"},
+                {"over.txt", OPT_SILENT_OVERWRITE, " (転送の前から同じ名前がありました)"}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string kept = dir.file(row.name, "new"), b = dir.file("b.txt");
+        if (row.dwFlags != 0)
+            dir.file(std::string("dest\\") + row.name, "old");
+        send("\"" + kept + "\" \"" + b + "\"", row.dwFlags, szCopyButton);
+        std::string target = dest + "\\" + row.name;
+        if (row.dwFlags == 0)
+            dir.file(std::string("dest\\") + row.name, "changed");
+        std::string prompt, warning;
+        EXPECT_EQ(1u, undo(&prompt, &warning));
+        EXPECT_EQ(std::string::npos, prompt.find(target));
+        EXPECT_EQ("次の項目は元に戻さずに残しました。\r\n\r\n" + target + row.reason + "\r\n",
+                  warning);
+        EXPECT_TRUE(exists(target));
+        EXPECT_FALSE(exists(dest + "\\b.txt"));
+    }
+}
+
 } // namespace

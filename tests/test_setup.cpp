@@ -310,8 +310,16 @@ TEST_F(SetupTest, RefusesWithoutProgramOrWithBadArguments) {
 TEST_F(SetupTest, PurgeKeepsWhatElseTheMakersKeyHolds) {
     setValue(szSettingsKey, "dwFlags");
     setValue("software\\orvane.kelmit\\test-sibling", "kept");
+    // The journal of the last transfer goes with its folder.
+    WCHAR szData[MAX_PATH] = L"";
+    SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, 0, szData);
+    std::wstring data = std::wstring(szData) + L"\\Porterly";
+    CreateDirectoryW(data.c_str(), NULL);
+    CloseHandle(CreateFileW((data + L"\\last-transfer.journal").c_str(), GENERIC_WRITE, 0, NULL,
+                            CREATE_ALWAYS, 0, NULL));
     EXPECT_EQ(0u, setup("/uninstall /purge /quiet"));
     EXPECT_FALSE(keyExists(szSettingsKey));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(data.c_str()));
     EXPECT_TRUE(keyExists("software\\orvane.kelmit\\test-sibling"));
 
     // A value of its own keeps the maker's key too (RegDeleteKey would not mind).
