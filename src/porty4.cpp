@@ -793,6 +793,18 @@ static bool isEmbedding(const char *pszTail) {
     return *pszTail == '\0';
 }
 
+// Started by COM: the driver takes what the drop-target server received, as
+// it takes a command line.
+static int runServed(HINSTANCE hInstance) {
+    DroppedList dropped = {};
+    ServerResult result = runDropServer(&dropped);
+    if (result == SERVER_DROPPED)
+        runDriver(hInstance, &dropped.strFiles, dropped.nItems, dropped.pszForeign);
+    free(dropped.pszForeign);
+    freeStr(&dropped.strFiles);
+    return result == SERVER_FAILED ? 1 : 0;
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     Str strCmdLine = {};
     Str strFiles = {};
@@ -802,7 +814,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         ptrGetLongPathName =
             (GetLongPathNameProc)(void *)GetProcAddress(hKernel, "GetLongPathNameA");
     if (isEmbedding(lpCmdLine))
-        return runDropServer(hInstance);
+        return runServed(hInstance);
     assignStr(&strCmdLine, lpCmdLine);
     if (resize(&strFiles, BYTES_PER_ITEM * (unsigned int)count_sp(lpCmdLine)) == NULL)
         return 1;

@@ -42,8 +42,6 @@ LONG reloadOption(Settings *pSettings);
 // error of the splitter or a drop; pszForeign, when not null, names the items
 // the code page cannot hold, and the run ends with them.
 void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
-// A selection that named nothing (a drop of no items).
-#define DRIVER_NO_FILES (-5)
 
 // A text of the string table (resource.h, IDS_*) in the process's code page;
 // "" when it cannot be had. Kept for the run: never freed.
