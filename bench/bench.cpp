@@ -226,7 +226,7 @@ static void chooserFigure(const std::string &item) {
     std::string exe = programPath();
     std::string bare = exe.substr(0, exe.rfind('\\') + 1) + "porterly-bare-browser.exe";
     // Default settings: nothing preselected.
-    RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+    RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     std::vector<Series> s = rounds({[&] { return startToBrowser(exe, item, APP_TITLE); },
                                     [&] { return startToBrowser(bare, "", NULL); }});
     addRow("Chooser visible, one item (process start)", s[0],
@@ -470,7 +470,7 @@ static void serverFigures(const std::string &item) {
     // Where Wine's COM reads classes (the machine's), removed again after.
     if (!registerDropTarget(HKEY_LOCAL_MACHINE, exe.c_str()))
         fail("cannot register the drop-target class");
-    RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+    RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     std::vector<std::string> names;
     for (int i = 1; i <= 30000; i++)
         names.push_back(format("%s\\sent\\from a folder\\file-%05d.txt", szRoot, i));

@@ -7,6 +7,7 @@
 #include "portygui.h"
 #include "dropserver.h"
 #include "resource.h"
+#include "settingskey.h"
 #include <mbstring.h>
 #include <shlobj.h>
 #include <stdio.h>
@@ -17,7 +18,7 @@
 int(WINAPI *pfnFileOperation)(LPSHFILEOPSTRUCTA) = SHFileOperationA;
 HINSTANCE(WINAPI *pfnShellExecute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) = ShellExecuteA;
 
-static const char szRegKey[] = "software\\orvane.kelmit\\porterly";
+static const char szRegKey[] = PORTERLY_SETTINGS_KEY;
 static const char szFlagsValue[] = "dwFlags";
 static const char szPathValue[] = "tstrPath%03d";
 
@@ -32,28 +33,6 @@ struct ConfirmParam {
     const char *pszFormat;
     Str *pstrDest;
 };
-
-// ---------------------------------------------------------------- texts
-
-const char *loadText(UINT uId) {
-    // Each text is converted once and kept for the run.
-    static char *texts[IDS_LAST - IDS_FIRST + 1];
-    if (uId < IDS_FIRST || uId > IDS_LAST)
-        return "";
-    char **ppsz = &texts[uId - IDS_FIRST];
-    if (*ppsz == NULL) {
-        const WCHAR *pText = NULL;
-        int cch = LoadStringW(GetModuleHandleA(NULL), uId, (LPWSTR)&pText, 0);
-        int cb = cch > 0 ? WideCharToMultiByte(CP_ACP, 0, pText, cch, NULL, 0, NULL, NULL) : 0;
-        char *psz = cb > 0 ? (char *)malloc((size_t)cb + 1) : NULL;
-        if (psz == NULL)
-            return "";
-        WideCharToMultiByte(CP_ACP, 0, pText, cch, psz, cb, NULL, NULL);
-        psz[cb] = '\0';
-        *ppsz = psz;
-    }
-    return *ppsz;
-}
 
 // ---------------------------------------------------------------- settings
 

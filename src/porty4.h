@@ -43,10 +43,6 @@ LONG reloadOption(Settings *pSettings);
 // the code page cannot hold, and the run ends with them.
 void runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
 
-// A text of the string table (resource.h, IDS_*) in the process's code page;
-// "" when it cannot be had. Kept for the run: never freed.
-const char *loadText(UINT uId);
-
 // The folder path of an item into PATH_BYTES at pszPath ("" unless
 // PATH_OK) and, as the shell gave it, into MAX_PATH wide characters at
 // pszWide. PATH_FOREIGN: the code page cannot hold it.

@@ -8,8 +8,6 @@
 #include <string.h>
 #include <wchar.h>
 
-static const char szTitle[] = "Porterly ver.4.63.00";
-
 TestDir::TestDir(const std::string &name) {
     CreateDirectoryA("C:\\porterly-tests", NULL);
     path = "C:\\porterly-tests\\" + name;
@@ -150,8 +148,7 @@ RegistrySandbox::~RegistrySandbox() {
 
 HKEY RegistrySandbox::settingsKey() {
     HKEY h = NULL;
-    RegCreateKeyExA(hScratch, "software\\orvane.kelmit\\porterly", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                    &h, NULL);
+    RegCreateKeyExA(hScratch, PORTERLY_SETTINGS_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &h, NULL);
     return h;
 }
 
@@ -251,11 +248,11 @@ static HWND findKind(int kind, const char *caption, DWORD processId) {
 }
 
 HWND findChooser(DWORD processId) {
-    return findKind(0, szTitle, processId);
+    return findKind(0, PORTERLY_TITLE, processId);
 }
 
 HWND findMessageBox(DWORD processId) {
-    return findKind(1, szTitle, processId);
+    return findKind(1, PORTERLY_TITLE, processId);
 }
 
 HWND findDialogWithEdit(const char *caption, DWORD processId) {

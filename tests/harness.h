@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "settingskey.h"
+#include "version.h"
 
 // Scratch folder C:\porterly-tests\<name>, emptied on creation and removed on
 // destruction. Names are byte strings in the process's code page.

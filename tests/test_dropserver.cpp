@@ -70,13 +70,13 @@ struct DropServer : ::testing::Test {
     void SetUp() override {
         CoInitialize(NULL);
         ASSERT_TRUE(registerDropTarget(HKEY_LOCAL_MACHINE, programPath().c_str()));
-        RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+        RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     }
     void TearDown() override {
         if (pTarget != NULL)
             pTarget->Release();
         EXPECT_TRUE(unregisterDropTarget(HKEY_LOCAL_MACHINE, programPath().c_str()));
-        RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+        RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
         SetEnvironmentVariableA("PORTERLY_DROP_WAIT_MS", NULL);
         CoUninitialize();
     }
@@ -129,7 +129,7 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
     pData->Release();
     DWORD pid = programPid();
     ASSERT_NO_FATAL_FAILURE(chooseDest(pid));
-    HWND hConfirm = waitFor([&] { return findDialogWithEdit("Porterly ver.4.63.00", pid); });
+    HWND hConfirm = waitFor([&] { return findDialogWithEdit(PORTERLY_TITLE, pid); });
     ASSERT_NE(nullptr, hConfirm);
     HWND hEdit = FindWindowExA(hConfirm, NULL, "Edit", NULL);
     std::wstring text(SendMessageW(hEdit, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');

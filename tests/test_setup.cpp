@@ -10,8 +10,8 @@
 
 namespace {
 
-const char szMakerKey[] = "software\\orvane.kelmit";
-const char szSettingsKey[] = "software\\orvane.kelmit\\porterly";
+const char szMakerKey[] = PORTERLY_MAKER_KEY;
+const char szSettingsKey[] = PORTERLY_SETTINGS_KEY;
 const char szAppPathKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\porterly.exe";
 const char szClassKey[] = "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT;
 const char szServerKey[] = "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT "\\LocalServer32";
@@ -175,7 +175,7 @@ struct SetupTest : ::testing::Test {
             WriteFile(f, linkBytes.data(), (DWORD)linkBytes.size(), &written, NULL);
             CloseHandle(f);
         }
-        RegDeleteKeyA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\test-sibling");
+        RegDeleteKeyA(HKEY_CURRENT_USER, PORTERLY_MAKER_KEY "\\test-sibling");
         HKEY h;
         if (hadSettings && RegCreateKeyExA(HKEY_CURRENT_USER, szSettingsKey, 0, NULL, 0, KEY_WRITE,
                                            NULL, &h, NULL) == 0) {
@@ -227,7 +227,7 @@ TEST_F(SetupTest, DialogInstallsThenOffersRemoval) {
         if (!startSetup(besideTests("porterly-setup.exe"), "", &pi))
             return NULL;
         return waitFor([&]() -> HWND {
-            HWND h = FindWindowA("#32770", "Porterly ver.4.63.00 セットアップ");
+            HWND h = FindWindowA("#32770", PORTERLY_TITLE " セットアップ");
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
             return pid == pi.dwProcessId && IsWindowVisible(h) ? h : NULL;
@@ -291,13 +291,13 @@ TEST_F(SetupTest, RefusesWithoutProgramOrWithBadArguments) {
 
 TEST_F(SetupTest, PurgeKeepsWhatElseTheMakersKeyHolds) {
     setValue(szSettingsKey, "dwFlags");
-    setValue("software\\orvane.kelmit\\test-sibling", "kept");
+    setValue(PORTERLY_MAKER_KEY "\\test-sibling", "kept");
     EXPECT_EQ(0u, setup("/uninstall /purge /quiet"));
     EXPECT_FALSE(keyExists(szSettingsKey));
-    EXPECT_TRUE(keyExists("software\\orvane.kelmit\\test-sibling"));
+    EXPECT_TRUE(keyExists(PORTERLY_MAKER_KEY "\\test-sibling"));
 
     // A value of its own keeps the maker's key too (RegDeleteKey would not mind).
-    RegDeleteKeyA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\test-sibling");
+    RegDeleteKeyA(HKEY_CURRENT_USER, PORTERLY_MAKER_KEY "\\test-sibling");
     setValue(szMakerKey, "test-value");
     setValue(szSettingsKey, "dwFlags");
     EXPECT_EQ(0u, setup("/uninstall /purge /quiet"));
