@@ -197,16 +197,12 @@ static BOOL CALLBACK findBrowser(HWND hwnd, LPARAM lParam) {
 // window is then closed and the process waited for, untimed.
 static double startToBrowser(const std::string &exe, const std::string &tail,
                              const char *pszCaption) {
-    std::string line = "\"" + exe + "\" " + tail;
-    std::vector<char> buf(line.begin(), line.end());
-    buf.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
+    Process p;
+    p.name = exe.c_str();
     double t0 = now();
-    if (!CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+    if (!p.start(tail))
         fail(("cannot start " + exe).c_str());
-    FindArgs args = {pi.dwProcessId, pszCaption, NULL};
+    FindArgs args = {p.pi.dwProcessId, pszCaption, NULL};
     while (EnumWindows(findBrowser, (LPARAM)&args), args.found == NULL) {
         if (now() - t0 > 30000)
             fail(("no browser window from " + exe).c_str());
@@ -214,10 +210,7 @@ static double startToBrowser(const std::string &exe, const std::string &tail,
     }
     double t = now() - t0;
     PostMessageA(args.found, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
-        TerminateProcess(pi.hProcess, 1);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    p.wait(10000);
     return t;
 }
 
@@ -661,20 +654,14 @@ static void markReadOnly(const std::string &tree, const std::vector<std::string>
     WCHAR wTree[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, tree.c_str(), -1, wTree, MAX_PATH);
     char *pszUnix = pfn != NULL ? pfn(wTree) : NULL;
+    Process chmod;
     bool bStarted = false;
     if (pszUnix != NULL) {
         std::string cmd = std::string("/bin/chmod -R a-w \"") + pszUnix + "\"";
         HeapFree(GetProcessHeap(), 0, pszUnix);
         std::vector<WCHAR> wCmd(cmd.size() + 1);
         MultiByteToWideChar(CP_UTF8, 0, cmd.c_str(), -1, wCmd.data(), (int)wCmd.size());
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi = {};
-        bStarted = CreateProcessW(NULL, wCmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
-        if (pi.hProcess != NULL)
-            CloseHandle(pi.hProcess);
-        if (pi.hThread != NULL)
-            CloseHandle(pi.hThread);
+        bStarted = chmod.startLine(wCmd.data());
     }
     double t0 = now();
     for (const std::string &p : all) {

@@ -439,6 +439,8 @@ UiDriver::~UiDriver() {
 }
 
 std::string programPath(const char *name) {
+    if (strchr(name, '\\') != NULL)
+        return name;
     char buf[MAX_PATH];
     GetModuleFileNameA(NULL, buf, sizeof(buf));
     char *sep = strrchr(buf, '\\');
@@ -457,8 +459,10 @@ bool Process::start(const std::string &tail) {
 }
 
 bool Process::startWide(const std::wstring &tail) {
-    std::string exe = programPath(name);
-    std::wstring line = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + tail;
+    return startLine(L"\"" + toWide(programPath(name)) + L"\" " + tail);
+}
+
+bool Process::startLine(const std::wstring &line) {
     std::vector<WCHAR> buf(line.begin(), line.end());
     buf.push_back(L'\0');
     STARTUPINFOW si = {};
