@@ -15,7 +15,7 @@
 const char *loadText(UINT uId);
 
 // Whether the ANSI code page holds these cch wide characters exactly (no
-// best-fit stand-in such as e for é, no default character).
+// best-fit stand-in such as e for e-acute, no default character).
 bool isAnsiText(const WCHAR *pszText, int cch);
 
 // Converts a wide text into the ANSI code page, into cbOut bytes at pszOut.
