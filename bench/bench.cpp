@@ -5,7 +5,7 @@
 // Markdown table of the figures and their ratios. scripts/bench.sh builds and
 // runs it under wine64.
 //   porterly-bench.exe [--quick]
-//       [chooser|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|calls]...
+//       [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|calls]...
 // Like the tests, it compiles the driver module itself to reach its private
 // functions (the dialog procedure, the read-only clearing) and takes the
 // splitter and the chooser from the archive.
@@ -27,6 +27,7 @@ static bool bQuick = false;
 static std::vector<std::string> rows;    // table lines, in order
 static std::vector<std::string> targets; // the program's targets against this run's figures
 static std::vector<std::string> calls;   // platform costs per call
+static std::vector<std::string> steps;   // the chooser's start, step by step
 
 static void fail(const char *pszWhat) {
     fprintf(stderr, "bench: %s\n", pszWhat);
@@ -83,9 +84,12 @@ struct Series {
 // taken 10 s (3 s), or after 2 (1) when a run takes over 5 s. A function's
 // first run is a warm-up (first use of a library, cold directories) and is
 // not counted, unless it took over 5 s: caches do not matter at that scale.
-static std::vector<Series> rounds(const std::vector<std::function<double()>> &fns) {
-    int maxRuns = bQuick ? 3 : 7;
-    int minRuns = bQuick ? 2 : 3;
+// Short work whose ratio is a target takes 21 rounds (bAll) unless quick: the
+// load of a shared machine shifts its median less then.
+static std::vector<Series> rounds(const std::vector<std::function<double()>> &fns,
+                                  bool bAll = false) {
+    int maxRuns = bQuick ? 3 : bAll ? 21 : 7;
+    int minRuns = bQuick ? 2 : bAll ? 21 : 3;
     double budget = bQuick ? 3000 : 10000;
     std::vector<Series> s(fns.size());
     double start = now();
@@ -201,16 +205,12 @@ static BOOL CALLBACK findBrowser(HWND hwnd, LPARAM lParam) {
 // window is then closed and the process waited for, untimed.
 static double startToBrowser(const std::string &exe, const std::string &tail,
                              const char *pszCaption) {
-    std::string line = "\"" + exe + "\" " + tail;
-    std::vector<char> buf(line.begin(), line.end());
-    buf.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
+    Process p;
+    p.name = exe.c_str();
     double t0 = now();
-    if (!CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+    if (!p.start(tail))
         fail(("cannot start " + exe).c_str());
-    FindArgs args = {pi.dwProcessId, pszCaption, NULL};
+    FindArgs args = {p.pi.dwProcessId, pszCaption, NULL};
     while (EnumWindows(findBrowser, (LPARAM)&args), args.found == NULL) {
         if (now() - t0 > 30000)
             fail(("no browser window from " + exe).c_str());
@@ -218,23 +218,151 @@ static double startToBrowser(const std::string &exe, const std::string &tail,
     }
     double t = now() - t0;
     PostMessageA(args.found, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
-        TerminateProcess(pi.hProcess, 1);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    p.wait(10000);
     return t;
 }
 
+// A build to compare with, when one lies beside the benchmark as
+// porterly-before.exe: its chooser row is timed in the same rounds.
 static void chooserFigure(const std::string &item) {
     fprintf(stderr, "bench: the chooser's start\n");
     std::string exe = programPath();
-    std::string bare = exe.substr(0, exe.rfind('\\') + 1) + "porterly-bare-browser.exe";
+    std::string bare = programPath("porterly-bare-browser.exe");
+    std::string manifested = programPath("porterly-bare-browser-manifest.exe");
+    std::string before = programPath("porterly-before.exe");
     // Default settings: nothing preselected.
-    RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
-    std::vector<Series> s = rounds({[&] { return startToBrowser(exe, item, APP_TITLE); },
-                                    [&] { return startToBrowser(bare, "", NULL); }});
+    RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
+    std::vector<std::function<double()>> fns = {
+        [&] { return startToBrowser(exe, item, APP_TITLE); },
+        [&] { return startToBrowser(bare, "", NULL); },
+        [&] { return startToBrowser(manifested, "", NULL); }};
+    if (exists(before))
+        fns.push_back([&] { return startToBrowser(before, item, APP_TITLE); });
+    std::vector<Series> s = rounds(fns, true);
     addRow("Chooser visible, one item (process start)", s[0],
            "a program that only opens the browser", s[1]);
+    addRow("The manifest: that program with the chooser's manifest", s[2],
+           "the same program without it", s[1]);
+    if (s.size() > 3)
+        addRow("Chooser visible, the build to compare with (`porterly-before.exe`)", s[3],
+               "a program that only opens the browser", s[1]);
+}
+
+// The chooser's start step by step, each timed alone in a fresh process (this
+// program started with --step N), so that it pays its first-use costs as the
+// program does: the exit status is the step's time in microseconds.
+struct StartStep {
+    const char *pszName;
+    void (*pfnPrepare)(); // untimed: what the browser has done by then
+    void (*pfnRun)();
+};
+
+static void stepRegistry() {
+    Settings settings = {};
+    if (readReg(&settings) == ERROR_SUCCESS)
+        RegCloseKey(settings.hKey);
+    for (Str &str : settings.tstrPath)
+        freeStr(&str);
+}
+
+static void stepTexts() {
+    for (UINT uId : {IDS_BROWSE_TITLE, IDS_COPY, IDS_SETTINGS, IDS_MOVE, IDS_NEW, IDS_RENAME})
+        loadText(uId);
+}
+
+// What the jump menu asks of the shell, the special folders' paths and names,
+// for every folder id up to the last it lists (its 25 among them).
+static void stepSpecialFolders() {
+    for (int csidl = CSIDL_DESKTOP; csidl <= CSIDL_COMMON_APPDATA; csidl++) {
+        LPITEMIDLIST pidl = NULL;
+        if (FAILED(SHGetSpecialFolderLocation(NULL, csidl, &pidl)) || pidl == NULL)
+            continue;
+        WCHAR szPath[MAX_PATH];
+        SHGetPathFromIDListW(pidl, szPath);
+        SHFILEINFOW sfi = {};
+        SHGetFileInfoW((LPCWSTR)pidl, 0, &sfi, sizeof(sfi), SHGFI_PIDL | SHGFI_DISPLAYNAME);
+        CoTaskMemFree(pidl);
+    }
+}
+
+// The chime's library, which the chooser loads on the first drop.
+static void stepChime() {
+    char szPath[MAX_PATH + 16];
+    UINT cch = GetSystemDirectoryA(szPath, MAX_PATH);
+    strcpy(szPath + cch, "\\winmm.dll");
+    LoadLibraryA(szPath);
+}
+
+// The browser's window with its tree (the common controls loaded) and the
+// shell, there before the chooser adds to them.
+static HWND hStepWindow;
+
+static void prepareWindow() {
+    hStepWindow = CreateWindowExA(0, "#32770", "", WS_POPUP, 0, 0, 400, 300, NULL, NULL,
+                                  GetModuleHandleA(NULL), NULL);
+    LoadLibraryA("comctl32.dll");
+    CreateWindowExA(0, "SysTreeView32", "", WS_CHILD | WS_VISIBLE, 10, 40, 380, 200, hStepWindow,
+                    NULL, GetModuleHandleA(NULL), NULL);
+}
+
+static void prepareShell() {
+    IShellFolder *pDesktop = NULL;
+    if (SUCCEEDED(SHGetDesktopFolder(&pDesktop)) && pDesktop != NULL)
+        pDesktop->Release();
+}
+
+// The added buttons, made in a dialog's font as the chooser makes them.
+static void stepButtons() {
+    HFONT hFont = (HFONT)GetStockObject(DEFAULT_GUI_FONT);
+    HWND hAfter = NULL;
+    for (int i = 0; i < 5; i++) {
+        HWND h = CreateWindowExA(0, "BUTTON", "x", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10 + 60 * i,
+                                 10, 50, 20, hStepWindow, NULL, GetModuleHandleA(NULL), NULL);
+        SetWindowPos(h, hAfter, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        SendMessageA(h, WM_SETFONT, (WPARAM)hFont, TRUE);
+        hAfter = h;
+    }
+}
+
+static const StartStep startSteps[] = {
+    {"registry: the settings read (key opened, options, ten destinations)", NULL, stepRegistry},
+    {"string table: the chooser's six texts", NULL, stepTexts},
+    {"special folders: the jump menu's lookups (on its first opening)", prepareShell,
+     stepSpecialFolders},
+    {"drop chime: its library loaded (on the first drop)", NULL, stepChime},
+    {"extra buttons: five made in the dialog's font", prepareWindow, stepButtons},
+};
+
+static int runStep(int n) {
+    if (startSteps[n].pfnPrepare != NULL)
+        startSteps[n].pfnPrepare();
+    double t0 = now();
+    startSteps[n].pfnRun();
+    return (int)((now() - t0) * 1000);
+}
+
+static double stepOnce(int n) {
+    Process p;
+    p.name = "porterly-bench.exe";
+    if (!p.start(format("--step %d", n)))
+        fail("cannot start a step");
+    DWORD code = p.wait(30000);
+    if (code == STILL_ACTIVE)
+        fail("a step did not end");
+    return code / 1000.0;
+}
+
+static void stepFigures() {
+    fprintf(stderr, "bench: the chooser's start, step by step\n");
+    std::vector<std::function<double()>> fns;
+    for (int n = 0; n < (int)(sizeof(startSteps) / sizeof(startSteps[0])); n++)
+        fns.push_back([n] { return stepOnce(n); });
+    std::vector<Series> s = rounds(fns, true);
+    for (size_t n = 0; n < s.size(); n++) {
+        steps.push_back(format("%s: %s / %s ms", startSteps[n].pszName, ms(s[n].min()).c_str(),
+                               ms(s[n].median()).c_str()));
+        fprintf(stderr, "%s\n", steps.back().c_str());
+    }
 }
 
 // ---------------------------------------------------------------- 2. the splitter
@@ -474,7 +602,7 @@ static void serverFigures(const std::string &item) {
     // Where Wine's COM reads classes (the machine's), removed again after.
     if (!registerDropTarget(HKEY_LOCAL_MACHINE, exe.c_str()))
         fail("cannot register the drop-target class");
-    RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+    RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     std::vector<std::string> names;
     for (int i = 1; i <= 30000; i++)
         names.push_back(format("%s\\sent\\from a folder\\file-%05d.txt", szRoot, i));
@@ -673,20 +801,14 @@ static void markReadOnly(const std::string &tree, const std::vector<std::string>
     WCHAR wTree[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, tree.c_str(), -1, wTree, MAX_PATH);
     char *pszUnix = pfn != NULL ? pfn(wTree) : NULL;
+    Process chmod;
     bool bStarted = false;
     if (pszUnix != NULL) {
         std::string cmd = std::string("/bin/chmod -R a-w \"") + pszUnix + "\"";
         HeapFree(GetProcessHeap(), 0, pszUnix);
         std::vector<WCHAR> wCmd(cmd.size() + 1);
         MultiByteToWideChar(CP_UTF8, 0, cmd.c_str(), -1, wCmd.data(), (int)wCmd.size());
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi = {};
-        bStarted = CreateProcessW(NULL, wCmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
-        if (pi.hProcess != NULL)
-            CloseHandle(pi.hProcess);
-        if (pi.hThread != NULL)
-            CloseHandle(pi.hThread);
+        bStarted = chmod.startLine(wCmd.data());
     }
     double t0 = now();
     for (const std::string &p : all) {
@@ -1060,6 +1182,8 @@ static std::string sizeRow(const std::string &path, const char *pszLabel) {
 }
 
 int main(int argc, char **argv) {
+    if (argc == 3 && strcmp(argv[1], "--step") == 0)
+        return runStep(atoi(argv[2]));
     std::vector<std::string> only;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--quick") == 0)
@@ -1080,6 +1204,8 @@ int main(int argc, char **argv) {
 
     if (wanted("chooser"))
         chooserFigure(plain[0]);
+    if (wanted("steps"))
+        stepFigures();
     if (wanted("splitter"))
         splitterFigures(plain, blank, blank2, blank4);
     if (wanted("drop"))
@@ -1114,6 +1240,12 @@ int main(int argc, char **argv) {
     if (!targets.empty()) {
         printf("\nTargets:\n\n");
         for (const std::string &line : targets)
+            printf("- %s\n", line.c_str());
+    }
+    if (!steps.empty()) {
+        printf(
+            "\nThe chooser's start step by step, each alone in a fresh process, min / median:\n\n");
+        for (const std::string &line : steps)
             printf("- %s\n", line.c_str());
     }
     if (!calls.empty()) {

@@ -3,7 +3,7 @@
 # (build/wine/bench-prefix, whose scratch files are made once and kept), prints
 # its table of timings against bare platform baselines, and writes the table
 # with the machine it ran on into docs/performance.md. Not part of the tests.
-#   scripts/bench.sh [--quick] [chooser|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|calls]...
+#   scripts/bench.sh [--quick] [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|calls]...
 # (naming figures runs only those; docs/performance.md is then left alone)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -16,7 +16,7 @@ cd "$PORTERLY_ROOT"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target porterly >/dev/null
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target porterly porterly-bench porterly-bare-browser >/dev/null
+cmake --build --preset win64 --target porterly porterly-bench >/dev/null
 
 source "$here/xvfb.sh"
 porterly_start_session

@@ -42,7 +42,7 @@ trap cleanup EXIT
 sample_dir="$WINEPREFIX/drive_c/資料"
 mkdir -p "$sample_dir"
 echo "sample" >"$sample_dir/報告書.txt"
-"$WINE" reg add 'HKCU\software\orvane.kelmit\porterly' /v dwFlags /t REG_DWORD /d 16 /f \
+"$WINE" reg add "HKCU\\$(porterly_settings_key)" /v dwFlags /t REG_DWORD /d 16 /f \
     </dev/null >/dev/null 2>&1
 
 # Waits for the top-level window whose title starts with the text given and
@@ -64,7 +64,7 @@ shoot() {
     import -window "$window" "$out"
     echo "$out"
 }
-title="Porterly ver.$(porterly_version)"
+title="$(porterly_title)"
 
 "$WINE" "$PORTERLY_ROOT/build/win64/porterly.exe" 'C:\資料\報告書.txt' </dev/null >/dev/null 2>&1 &
 app_pid=$!

@@ -23,5 +23,10 @@ porterly_start_session
 # A hung test ends itself after 45 s listing its windows; a test that fails is
 # run up to twice more, so that a rare Wine hang (docs/wine-notes.md) does not
 # fail the run, while a real failure, seen three times in a row, does.
-ctest --test-dir build/win64 --output-on-failure --timeout 90 --repeat until-pass:3 "$@"
-[ $# -gt 0 ] || "$here/fuzz.sh" 20
+source "$here/reruns.sh"
+status=0
+porterly_logged_ctest --test-dir build/win64 --output-on-failure --timeout 90 \
+    --repeat until-pass:3 "$@" || status=$?
+[ "$status" != 0 ] || [ $# -gt 0 ] || "$here/fuzz.sh" 20 || status=$?
+porterly_report_reruns
+exit "$status"

@@ -22,3 +22,18 @@ porterly_version() {
     done
     printf '%d.%d.%02d' "${numbers[@]}"
 }
+
+# The settings key as the program writes it, from resources/settingskey.h.
+porterly_settings_key() {
+    local header="$PORTERLY_ROOT/resources/settingskey.h"
+    local maker suffix
+    maker="$(sed -n 's/^#define PORTERLY_MAKER_KEY *"\(.*\)"$/\1/p' "$header")"
+    suffix="$(sed -n 's/^#define PORTERLY_SETTINGS_KEY *PORTERLY_MAKER_KEY *"\(.*\)"$/\1/p' "$header")"
+    printf '%s%s' "$maker" "$suffix" | sed 's/\\\\/\\/g'
+}
+
+# The caption of the chooser and of every message box, from resources/version.h.
+porterly_title() {
+    printf '%s%s' "$(sed -n 's/^#define PORTERLY_TITLE *"\(.*\)" PORTERLY_VERSION$/\1/p' \
+                         "$PORTERLY_ROOT/resources/version.h")" "$(porterly_version)"
+}

@@ -4,6 +4,7 @@
 // keys are written where the 64-bit shell reads them.
 #include "dropreg.h"
 #include "dropclass.h"
+#include "texts.h"
 #include <string.h>
 #include <wchar.h>
 
@@ -11,7 +12,6 @@
 #define CLSID_KEY     "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT
 #define SERVER_KEY    CLSID_KEY "\\LocalServer32"
 #define DROP_VALUE    "DropTarget"
-#define PATH_BYTES    (3 * MAX_PATH) // a path of MAX_PATH characters in UTF-8
 #define VALUE_SIZE    (PATH_BYTES + 4)
 
 static const REGSAM samView = KEY_WOW64_64KEY;

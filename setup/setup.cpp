@@ -11,7 +11,9 @@
 #include <string.h>
 #include <wchar.h>
 #include "dropreg.h"
+#include "settingskey.h"
 #include "setupres.h"
+#include "texts.h"
 #include "version.h"
 
 #define EXIT_DONE     0
@@ -20,14 +22,10 @@
 
 #define PROGRAM_NAME  "porterly.exe"
 #define SHORTCUT_NAME "Porterly.lnk"
-#define SETTINGS_KEY  "software\\orvane.kelmit\\porterly"
-#define MAKER_KEY     "software\\orvane.kelmit"
 // Porterly's own folder under the user's local application data (the journal
 // of the last transfer, for undo).
-#define DATA_FOLDER  L"\\Porterly"
-#define MESSAGE_SIZE 4096
-// Bytes a path of up to MAX_PATH - 1 UTF-16 units takes in UTF-8 with its NUL.
-#define PATH_BYTES (3 * MAX_PATH)
+#define DATA_FOLDER   L"\\Porterly"
+#define MESSAGE_SIZE  4096
 
 // The outcome of one action: exit status, message box icon and the text.
 struct Outcome {
@@ -36,48 +34,27 @@ struct Outcome {
     char szText[MESSAGE_SIZE];
 };
 
-// A text of the string table in the process's code page (UTF-8 or 932).
-static const char *loadText(UINT uId, char *pszOut, int cbOut) {
-    if (LoadStringA(GetModuleHandleA(NULL), uId, pszOut, cbOut) <= 0)
-        pszOut[0] = '\0';
-    return pszOut;
-}
-
 static void setOutcome(Outcome *pOut, int nStatus, UINT uIcon, UINT uFormat,
                        const char *pszArg = "") {
-    char szFormat[MESSAGE_SIZE / 2];
     pOut->nStatus = nStatus;
     pOut->uIcon = uIcon;
-    _snprintf(pOut->szText, MESSAGE_SIZE - 1, loadText(uFormat, szFormat, sizeof(szFormat)),
-              pszArg);
+    _snprintf(pOut->szText, MESSAGE_SIZE - 1, loadText(uFormat), pszArg);
     pOut->szText[MESSAGE_SIZE - 1] = '\0';
 }
 
 static void appendOutcome(Outcome *pOut, UINT uText, const char *pszArg = "") {
-    char szFormat[MESSAGE_SIZE / 2];
     size_t cb = strlen(pOut->szText);
     _snprintf(pOut->szText + cb, MESSAGE_SIZE - 1 - cb, "\n\n");
     cb = strlen(pOut->szText);
-    _snprintf(pOut->szText + cb, MESSAGE_SIZE - 1 - cb, loadText(uText, szFormat, sizeof(szFormat)),
-              pszArg);
+    _snprintf(pOut->szText + cb, MESSAGE_SIZE - 1 - cb, loadText(uText), pszArg);
 }
 
 // ---------------------------------------------------------------- paths
 
 // Paths are taken with the wide calls (the ANSI ones assume MAX_PATH bytes,
-// too few in UTF-8) and used in the process's code page, into PATH_BYTES.
-// FALSE when the code page cannot hold one exactly (code page 932 on Windows
-// before 10 version 1903): a changed path would name another folder.
-static BOOL toAnsi(const WCHAR *pszPath, char *pszOut) {
-    BOOL bDefault = FALSE;
-    int n = GetACP() == CP_UTF8 ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, pszPath, -1,
-                                                      pszOut, PATH_BYTES, NULL, NULL)
-                                : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszPath, -1,
-                                                      pszOut, PATH_BYTES, NULL, &bDefault);
-    if (n == 0 || bDefault)
-        pszOut[0] = '\0';
-    return n != 0 && !bDefault;
-}
+// too few in UTF-8) and used in the process's code page, into PATH_BYTES;
+// one the code page cannot hold exactly (code page 932 on Windows before 10
+// version 1903) is refused: a changed path would name another folder.
 
 // porterly.exe in this program's folder: 0, or the text saying why not.
 static UINT getProgramPath(char *pszPath) {
@@ -90,7 +67,7 @@ static UINT getProgramPath(char *pszPath) {
     if (cchFolder + sizeof(PROGRAM_NAME) > MAX_PATH)
         return IDS_SETUP_FOLDER_TOO_LONG;
     wcscpy(szPath + cchFolder, L"" PROGRAM_NAME);
-    return toAnsi(szPath, pszPath) ? 0 : IDS_SETUP_FOLDER_FOREIGN;
+    return toAnsi(szPath, pszPath, PATH_BYTES) ? 0 : IDS_SETUP_FOLDER_FOREIGN;
 }
 
 static BOOL getShortcutPath(char *pszPath, BOOL bCreateFolder) {
@@ -102,7 +79,7 @@ static BOOL getShortcutPath(char *pszPath, BOOL bCreateFolder) {
     if (cch + 1 + sizeof(SHORTCUT_NAME) > MAX_PATH)
         return FALSE;
     wcscpy(szPath + cch, L"\\" SHORTCUT_NAME);
-    return toAnsi(szPath, pszPath);
+    return toAnsi(szPath, pszPath, PATH_BYTES);
 }
 
 // ---------------------------------------------------------------- the shortcut
@@ -143,7 +120,7 @@ static ShortcutState readShortcut(const char *pszLink, char *pszTarget) {
         wszTarget[0] = L'\0';
     pFile->Release();
     pLink->Release();
-    toAnsi(wszTarget, pszTarget);
+    toAnsi(wszTarget, pszTarget, PATH_BYTES);
     WCHAR *pSep = wcsrchr(wszTarget, L'\\');
     const WCHAR *pszName = pSep != NULL ? pSep + 1 : wszTarget;
     return lstrcmpiW(pszName, L"" PROGRAM_NAME) == 0 ? SHORTCUT_OURS : SHORTCUT_FOREIGN;
@@ -258,7 +235,7 @@ static void purgeDataFolder() {
 // The maker's key goes too, but only when nothing else is left in it.
 static void purgeSettings(Outcome *pOut) {
     purgeDataFolder();
-    LONG lResult = deleteKeyTree(HKEY_CURRENT_USER, SETTINGS_KEY);
+    LONG lResult = deleteKeyTree(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     if (lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND) {
         pOut->nStatus = EXIT_FAILED;
         pOut->uIcon = MB_ICONERROR;
@@ -266,13 +243,14 @@ static void purgeSettings(Outcome *pOut) {
         return;
     }
     HKEY hMaker;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, MAKER_KEY, 0, KEY_READ, &hMaker) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, PORTERLY_MAKER_KEY, 0, KEY_READ, &hMaker) ==
+        ERROR_SUCCESS) {
         DWORD cSubKeys = 1, cValues = 1;
         RegQueryInfoKeyA(hMaker, NULL, NULL, NULL, &cSubKeys, NULL, NULL, &cValues, NULL, NULL,
                          NULL, NULL);
         RegCloseKey(hMaker);
         if (cSubKeys == 0 && cValues == 0)
-            RegDeleteKeyA(HKEY_CURRENT_USER, MAKER_KEY);
+            RegDeleteKeyA(HKEY_CURRENT_USER, PORTERLY_MAKER_KEY);
     }
     appendOutcome(pOut, lResult == ERROR_SUCCESS ? IDS_SETUP_PURGED : IDS_SETUP_NO_SETTINGS);
 }
@@ -325,7 +303,7 @@ static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
         HICON hIcon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_GROUP));
         SendMessageA(hDlg, WM_SETICON, ICON_BIG, (LPARAM)hIcon);
         SendMessageA(hDlg, WM_SETICON, ICON_SMALL, (LPARAM)hIcon);
-        char szLink[PATH_BYTES], szTarget[PATH_BYTES], szStatus[MESSAGE_SIZE / 2];
+        char szLink[PATH_BYTES], szTarget[PATH_BYTES];
         ShortcutState state =
             getShortcutPath(szLink, FALSE) ? readShortcut(szLink, szTarget) : SHORTCUT_NONE;
         UINT uStatus = IDS_SETUP_STATUS_OUT;
@@ -333,7 +311,7 @@ static INT_PTR CALLBACK DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM l
             uStatus = IDS_SETUP_STATUS_IN;
         else if (state == SHORTCUT_FOREIGN)
             uStatus = IDS_SETUP_STATUS_FOREIGN;
-        SetDlgItemTextA(hDlg, IDC_STATUS, loadText(uStatus, szStatus, sizeof(szStatus)));
+        SetDlgItemTextA(hDlg, IDC_STATUS, loadText(uStatus));
         CheckRadioButton(hDlg, IDC_INSTALL, IDC_UNINSTALL,
                          state == SHORTCUT_OURS ? IDC_UNINSTALL : IDC_INSTALL);
         followChoice(hDlg);
@@ -384,10 +362,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     // /quiet alone would have nothing to do without asking.
     if (bBad || (bInstall && bUninstall) || (bPurge && !bUninstall) ||
         (bQuiet && !bInstall && !bUninstall)) {
-        char szUsage[MESSAGE_SIZE / 2];
         if (!bQuiet)
-            MessageBoxA(NULL, loadText(IDS_SETUP_USAGE, szUsage, sizeof(szUsage)), PORTERLY_TITLE,
-                        MB_ICONERROR | MB_OK);
+            MessageBoxA(NULL, loadText(IDS_SETUP_USAGE), PORTERLY_TITLE, MB_ICONERROR | MB_OK);
         return EXIT_BAD_ARGS;
     }
 

@@ -1,26 +1,25 @@
 // The drop-target server. The shell (or any client) creates Porterly's class
 // through COM, which starts "porterly.exe -Embedding"; the one object accepts a
 // copy, reads the selection in Drop (CF_HDROP, else the shell's ID-list
-// array), and hands the list to the driver once Drop has returned, so that the
-// sender is never kept waiting while the user chooses.
+// array), and hands the list back once Drop has returned, so that the sender
+// is never kept waiting while the user chooses.
 #include "dropserver.h"
 #include "dropclass.h"
 #include "dropfiles.h"
-#include "porty4.h"
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 
 static const CLSID clsidDropTarget = PORTERLY_DROP_CLSID_INIT;
 
-// Posted to the server's thread: the drop was read (run the driver).
+// Posted to the server's thread: the drop was read (hand it back).
 #define WM_APP_DROPPED (WM_APP + 1)
 
 // How long a server waits for its drop, from its start and again from each
 // call of the drag.
 #define DROP_WAIT_MS 30000
 
-// What Drop read, for the driver.
+// What Drop read, handed back when the server ends.
 static bool bDropRead;
 static Str strFiles;
 static int nDropItems;
@@ -260,22 +259,25 @@ static bool waitForDrop() {
     return bDropped;
 }
 
-int runDropServer(HINSTANCE hInstance) {
+ServerResult runDropServer(DroppedList *pDropped) {
     if (FAILED(OleInitialize(NULL)))
-        return 1;
+        return SERVER_FAILED;
     dwServerThread = GetCurrentThreadId();
     DWORD dwCookie = 0;
-    int nStatus = 1;
+    ServerResult result = SERVER_FAILED;
     if (SUCCEEDED(CoRegisterClassObject(clsidDropTarget, &classFactory, CLSCTX_LOCAL_SERVER,
                                         REGCLS_SINGLEUSE, &dwCookie))) {
-        nStatus = 0;
-        bool bDropped = waitForDrop();
+        result = waitForDrop() ? SERVER_DROPPED : SERVER_NO_DROP;
         CoRevokeClassObject(dwCookie);
-        if (bDropped)
-            nStatus = runDriver(hInstance, &strFiles, nDropItems, pszForeign);
     }
-    free(pszForeign);
-    freeStr(&strFiles);
+    if (result == SERVER_DROPPED) {
+        pDropped->strFiles = strFiles;
+        pDropped->nItems = nDropItems;
+        pDropped->pszForeign = pszForeign;
+    } else {
+        free(pszForeign);
+        freeStr(&strFiles);
+    }
     OleUninitialize();
-    return nStatus;
+    return result;
 }

@@ -10,6 +10,7 @@
 #include "verify.h"
 #include "undo.h"
 #include "resource.h"
+#include "settingskey.h"
 #include <mbstring.h>
 #include <shlobj.h>
 #include <stdio.h>
@@ -20,7 +21,7 @@
 int(WINAPI *pfnFileOperation)(LPSHFILEOPSTRUCTA) = SHFileOperationA;
 HINSTANCE(WINAPI *pfnShellExecute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) = ShellExecuteA;
 
-static const char szRegKey[] = "software\\orvane.kelmit\\porterly";
+static const char szRegKey[] = PORTERLY_SETTINGS_KEY;
 static const char szFlagsValue[] = "dwFlags";
 static const char szPathValue[] = "tstrPath%03d";
 
@@ -35,28 +36,6 @@ struct ConfirmParam {
     const char *pszFormat;
     Str *pstrDest;
 };
-
-// ---------------------------------------------------------------- texts
-
-const char *loadText(UINT uId) {
-    // Each text is converted once and kept for the run.
-    static char *texts[IDS_LAST - IDS_FIRST + 1];
-    if (uId < IDS_FIRST || uId > IDS_LAST)
-        return "";
-    char **ppsz = &texts[uId - IDS_FIRST];
-    if (*ppsz == NULL) {
-        const WCHAR *pText = NULL;
-        int cch = LoadStringW(GetModuleHandleA(NULL), uId, (LPWSTR)&pText, 0);
-        int cb = cch > 0 ? WideCharToMultiByte(CP_ACP, 0, pText, cch, NULL, 0, NULL, NULL) : 0;
-        char *psz = cb > 0 ? (char *)malloc((size_t)cb + 1) : NULL;
-        if (psz == NULL)
-            return "";
-        WideCharToMultiByte(CP_ACP, 0, pText, cch, psz, cb, NULL, NULL);
-        psz[cb] = '\0';
-        *ppsz = psz;
-    }
-    return *ppsz;
-}
 
 // ---------------------------------------------------------------- settings
 
@@ -1100,6 +1079,19 @@ static bool isSwitch(const char *pszTail, const char *pszName) {
     return *pszTail == '\0';
 }
 
+// Started by COM: the driver takes what the drop-target server received, as
+// it takes a command line.
+static int runServed(HINSTANCE hInstance) {
+    DroppedList dropped = {};
+    ServerResult result = runDropServer(&dropped);
+    int nStatus = result == SERVER_FAILED ? 1 : 0;
+    if (result == SERVER_DROPPED)
+        nStatus = runDriver(hInstance, &dropped.strFiles, dropped.nItems, dropped.pszForeign);
+    free(dropped.pszForeign);
+    freeStr(&dropped.strFiles);
+    return nStatus;
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
     Str strCmdLine = {};
     Str strFiles = {};
@@ -1109,7 +1101,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpCmdLine, int) {
         ptrGetLongPathName =
             (GetLongPathNameProc)(void *)GetProcAddress(hKernel, "GetLongPathNameA");
     if (isSwitch(lpCmdLine, "Embedding"))
-        return runDropServer(hInstance);
+        return runServed(hInstance);
     if (isSwitch(lpCmdLine, "undo"))
         return runUndo(hInstance);
     assignStr(&strCmdLine, lpCmdLine);

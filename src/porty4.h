@@ -48,14 +48,6 @@ LONG reloadOption(Settings *pSettings);
 // read as others), and the run ends with them. Returns the exit status: 1
 // when a verified transfer was not proven whole, else 0.
 int runDriver(HINSTANCE hInstance, Str *pstrFiles, int nItems, WCHAR *pszForeign);
-// A selection that named nothing (a drop of no items).
-#define DRIVER_NO_FILES (-5)
-// A drop holding names that the shell would read as other items.
-#define DRIVER_BAD_NAME (-7)
-
-// A text of the string table (resource.h, IDS_*) in the process's code page;
-// "" when it cannot be had. Kept for the run: never freed.
-const char *loadText(UINT uId);
 
 // The folder path of an item into PATH_BYTES at pszPath ("" unless
 // PATH_OK) and, as the shell gave it, into MAX_PATH wide characters at

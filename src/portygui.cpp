@@ -781,6 +781,26 @@ static int CALLBACK BrowseCallbackProc(HWND hwnd, UINT uMsg, LPARAM lParam, LPAR
 
 // ---------------------------------------------------------------- dropped items
 
+typedef BOOL(WINAPI *PlaySoundProc)(LPCSTR, HMODULE, DWORD);
+
+// The chime's library is loaded on the first drop, not with the program: the
+// chooser opens sooner without it, and most runs drop nothing. By its full
+// path: winmm is not a known DLL everywhere, and the program's own folder
+// (often Downloads) must not supply one.
+static void playDropChime(HINSTANCE hInstance) {
+    static PlaySoundProc pfnPlaySound = NULL;
+    char szPath[MAX_PATH + 16];
+    UINT cch = pfnPlaySound == NULL ? GetSystemDirectoryA(szPath, MAX_PATH) : 0;
+    if (cch > 0 && cch < MAX_PATH) {
+        strcpy(szPath + cch, "\\winmm.dll");
+        HMODULE hWinmm = LoadLibraryA(szPath);
+        if (hWinmm != NULL)
+            pfnPlaySound = (PlaySoundProc)(void *)GetProcAddress(hWinmm, "PlaySoundA");
+    }
+    if (pfnPlaySound != NULL)
+        pfnPlaySound(MAKEINTRESOURCEA(IDR_DROPWAVE), hInstance, DROP_SOUND_FLAGS);
+}
+
 // Adds dropped files and folders to the source list, whole or not at all,
 // with the chime when they joined it.
 static void On_DropFiles(HDROP hDrop) {
@@ -802,7 +822,7 @@ static void On_DropFiles(HDROP hDrop) {
         return;
     }
     if (result == DROP_ADDED)
-        PlaySoundA(MAKEINTRESOURCEA(IDR_DROPWAVE), pSettings->hInstance, DROP_SOUND_FLAGS);
+        playDropChime(pSettings->hInstance);
     else if (result == DROP_FOREIGN)
         showUnrepresentable(dialog_data.hDlg, pszForeign, TRUE);
     else if (result == DROP_NO_ROOM)

@@ -112,32 +112,6 @@ bool joinPath(Str *pstrPath, const char *pszFolder, const char *pszName) {
            pstrPath->length == strlen(pszFolder) + (bSep ? 1 : 0) + strlen(pszName);
 }
 
-bool isAnsiText(const WCHAR *pszText, int cch) {
-    if (cch == 0)
-        return true;
-    // UTF-8 holds every character; it refuses the best-fit and default-char
-    // requests, and only an unpaired surrogate fails its strict conversion.
-    if (GetACP() == CP_UTF8)
-        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, pszText, cch, NULL, 0, NULL,
-                                   NULL) > 0;
-    BOOL bDefault = FALSE;
-    int n =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszText, cch, NULL, 0, NULL, &bDefault);
-    return n > 0 && !bDefault;
-}
-
-bool toAnsi(const WCHAR *pszText, char *pszOut, int cbOut) {
-    int cch = 0;
-    while (pszText[cch] != 0)
-        cch++;
-    if (!isAnsiText(pszText, cch) ||
-        WideCharToMultiByte(CP_ACP, 0, pszText, -1, pszOut, cbOut, NULL, NULL) == 0) {
-        pszOut[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
 bool fitsFileOperation(const char *pszPath) {
     // Every UTF-16 unit takes at least one byte: a short path needs no count.
     if (strlen(pszPath) < MAX_PATH)

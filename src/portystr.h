@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <stddef.h>
+#include "texts.h"
 
 // Heap-backed NUL-terminated byte string in the ANSI code page. The all-zero
 // record is the empty string; growth is exact-fit, callers reserve ahead.
@@ -45,21 +46,6 @@ bool isExactPath(const char *pszPath, size_t cb, bool bWritten);
 // root), and the name. False when an allocation cut it short: nothing may act
 // on a part of a path.
 bool joinPath(Str *pstrPath, const char *pszFolder, const char *pszName);
-
-// Whether the ANSI code page holds these cch wide characters exactly (no
-// best-fit stand-in such as e for é, no default character).
-bool isAnsiText(const WCHAR *pszText, int cch);
-
-// Bytes that a path of up to MAX_PATH - 1 UTF-16 units, the most the shell's
-// file operation takes, needs in the process's code page with its NUL: three
-// per unit in UTF-8 (a surrogate pair, two units, takes four), two in code
-// page 932.
-#define PATH_BYTES (3 * MAX_PATH)
-
-// Converts a wide text into the ANSI code page, into cbOut bytes at pszOut.
-// False, and "" there, when the code page cannot hold it exactly or it does
-// not fit: a changed or cut path must never be acted on.
-bool toAnsi(const WCHAR *pszText, char *pszOut, int cbOut);
 
 // Whether the path (ANSI) is short enough for the shell's file operation:
 // under MAX_PATH UTF-16 units.

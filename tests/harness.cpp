@@ -8,8 +8,6 @@
 #include <string.h>
 #include <wchar.h>
 
-static const char szTitle[] = "Porterly ver.4.63.00";
-
 TestDir::TestDir(const std::string &name, const std::string &root) {
     CreateDirectoryA((root + "\\porterly-tests").c_str(), NULL);
     path = root + "\\porterly-tests\\" + name;
@@ -150,8 +148,7 @@ RegistrySandbox::~RegistrySandbox() {
 
 HKEY RegistrySandbox::settingsKey() {
     HKEY h = NULL;
-    RegCreateKeyExA(hScratch, "software\\orvane.kelmit\\porterly", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                    &h, NULL);
+    RegCreateKeyExA(hScratch, PORTERLY_SETTINGS_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &h, NULL);
     return h;
 }
 
@@ -251,11 +248,11 @@ static HWND findKind(int kind, const char *caption, DWORD processId) {
 }
 
 HWND findChooser(DWORD processId) {
-    return findKind(0, szTitle, processId);
+    return findKind(0, PORTERLY_TITLE, processId);
 }
 
 HWND findMessageBox(DWORD processId) {
-    return findKind(1, szTitle, processId);
+    return findKind(1, PORTERLY_TITLE, processId);
 }
 
 HWND findDialogWithEdit(const char *caption, DWORD processId) {
@@ -442,6 +439,8 @@ UiDriver::~UiDriver() {
 }
 
 std::string programPath(const char *name) {
+    if (strchr(name, '\\') != NULL)
+        return name;
     char buf[MAX_PATH];
     GetModuleFileNameA(NULL, buf, sizeof(buf));
     char *sep = strrchr(buf, '\\');
@@ -460,8 +459,10 @@ bool Process::start(const std::string &tail) {
 }
 
 bool Process::startWide(const std::wstring &tail) {
-    std::string exe = programPath(name);
-    std::wstring line = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" " + tail;
+    return startLine(L"\"" + toWide(programPath(name)) + L"\" " + tail);
+}
+
+bool Process::startLine(const std::wstring &line) {
     std::vector<WCHAR> buf(line.begin(), line.end());
     buf.push_back(L'\0');
     STARTUPINFOW si = {};

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "settingskey.h"
+#include "version.h"
 
 // Scratch folder C:\porterly-tests\<name>, emptied on creation and removed on
 // destruction. Names are byte strings in the process's code page.
@@ -102,15 +104,18 @@ struct UiDriver {
     ~UiDriver();
 };
 
-// porterly.exe beside the test program; started with exactly "exe" + " " + tail.
+// A program beside the test program (porterly.exe unless named), or the path
+// as given when it holds a backslash.
 std::string programPath(const char *name = "porterly.exe");
+// A started process, ended when the record goes if it still runs.
 struct Process {
     PROCESS_INFORMATION pi = {};
-    // porterly-cp932.exe: the program as it runs on Windows before 10
-    // version 1903, in code page 932.
+    // As for programPath. porterly-cp932.exe: the program as it runs on
+    // Windows before 10 version 1903, in code page 932.
     const char *name = "porterly.exe";
-    bool start(const std::string &tail);
+    bool start(const std::string &tail);      // exactly "exe" + " " + tail
     bool startWide(const std::wstring &tail); // the same with a wide command line
+    bool startLine(const std::wstring &line); // a whole command line (a Unix program too)
     DWORD wait(DWORD timeoutMs = 30000);      // exit code, or STILL_ACTIVE on time-out
     ~Process();
 };

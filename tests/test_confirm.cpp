@@ -11,7 +11,7 @@
 #include <shlobj.h>
 #include <atomic>
 
-static const char szCaption[] = "Porterly ver.4.63.00";
+static const char szCaption[] = PORTERLY_TITLE;
 
 // ---------------------------------------------------------------- helpers
 

@@ -527,10 +527,10 @@ class Program : public ::testing::Test {
     void SetUp() override {
         dest = dir.folder("dest");
         touchFolders(dest);
-        RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+        RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     }
     void TearDown() override {
-        RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+        RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     }
 };
 
@@ -585,7 +585,7 @@ TEST_F(Program, NamesTheCodePageCannotHoldEndTheRun) {
     std::wstring text = wideText(GetDlgItem(hBox, 0xFFFF));
     EXPECT_NE(std::wstring::npos, text.find(cafe + L"\r\n" + spaced + L"\r\n" + spaced + L"\r\n"))
         << text.size();
-    EXPECT_EQ(L"Porterly ver.4.63.00", wideText(hBox));
+    EXPECT_EQ(L"" PORTERLY_TITLE, wideText(hBox));
     clickId(hBox, IDOK);
     EXPECT_EQ(0u, p.wait());
     EXPECT_EQ(nullptr, findChooser(p.pi.dwProcessId));
@@ -599,7 +599,7 @@ DWORD attributes(const std::wstring &path) {
     return GetFileAttributesW(path.c_str());
 }
 
-const WCHAR szKey[] = L"software\\orvane.kelmit\\porterly";
+const WCHAR szKey[] = L"" PORTERLY_SETTINGS_KEY;
 
 // Chooses the folder (or takes the preselected one) in the program's chooser,
 // leaves with Copy and returns the confirmation's text, answered with id.

@@ -20,6 +20,38 @@ bool waitExit(DWORD pid, DWORD ms) {
     return bGone;
 }
 
+// Entries in a folder (its "." and ".." too).
+size_t countEntries(const std::wstring &folder) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    size_t n = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        do
+            n++;
+        while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    return n;
+}
+
+// Waits for the process to end while files keep arriving in the folder: false
+// only when nothing new arrived for noProgressMs, never on the total time,
+// which a busy machine stretches.
+bool waitExitWhileArriving(DWORD pid, const std::wstring &folder, DWORD noProgressMs) {
+    size_t seen = countEntries(folder);
+    DWORD since = GetTickCount();
+    while (!waitExit(pid, 1000)) {
+        size_t n = countEntries(folder);
+        if (n != seen) {
+            seen = n;
+            since = GetTickCount();
+        } else if (GetTickCount() - since > noProgressMs) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The shell's data object over every item of a folder, as Explorer hands a
 // selection to a drop target.
 IDataObject *shellSelection(const std::string &folder) {
@@ -70,13 +102,13 @@ struct DropServer : ::testing::Test {
     void SetUp() override {
         CoInitialize(NULL);
         ASSERT_TRUE(registerDropTarget(HKEY_LOCAL_MACHINE, programPath().c_str()));
-        RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+        RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     }
     void TearDown() override {
         if (pTarget != NULL)
             pTarget->Release();
         EXPECT_TRUE(unregisterDropTarget(HKEY_LOCAL_MACHINE, programPath().c_str()));
-        RegDeleteTreeA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly");
+        RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
         SetEnvironmentVariableA("PORTERLY_DROP_WAIT_MS", NULL);
         CoUninitialize();
     }
@@ -136,7 +168,7 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
     pData->Release();
     DWORD pid = programPid();
     ASSERT_NO_FATAL_FAILURE(chooseDest(pid));
-    HWND hConfirm = waitFor([&] { return findDialogWithEdit("Porterly ver.4.63.00", pid); });
+    HWND hConfirm = waitFor([&] { return findDialogWithEdit(PORTERLY_TITLE, pid); }, 60000);
     ASSERT_NE(nullptr, hConfirm);
     HWND hEdit = FindWindowExA(hConfirm, NULL, "Edit", NULL);
     std::wstring text(SendMessageW(hEdit, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
@@ -147,7 +179,7 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
     for (const std::wstring &name : names)
         ASSERT_EQ(1u, lines.count(wsrc + name)) << (int)(&name - &names[0]);
     clickId(hConfirm, IDYES);
-    ASSERT_TRUE(waitExit(pid, 60000));
+    ASSERT_TRUE(waitExitWhileArriving(pid, wdest, 60000));
     for (const std::wstring &name : names) {
         WCHAR copied[4] = L"";
         HANDLE h =

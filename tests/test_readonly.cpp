@@ -41,15 +41,9 @@ static bool runUnix(const std::string &program, const std::vector<std::string> &
     }
     std::vector<WCHAR> wCmd(cmd.size() + 1);
     MultiByteToWideChar(CP_UTF8, 0, cmd.c_str(), -1, wCmd.data(), (int)wCmd.size());
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(NULL, wCmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+    Process p;
+    if (!p.startLine(wCmd.data()))
         return false;
-    if (pi.hProcess != NULL)
-        CloseHandle(pi.hProcess);
-    if (pi.hThread != NULL)
-        CloseHandle(pi.hThread);
     for (int i = 0; i < 250; i++) {
         if (done())
             return true;

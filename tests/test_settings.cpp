@@ -48,13 +48,13 @@ void storeRaw(RegistrySandbox &reg, const char *name, DWORD type, const void *da
 TEST(Settings, FirstRunCreatesTheKey) {
     RegistrySandbox reg;
     HKEY hProbe = NULL;
-    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly",
-                                           0, KEY_READ, &hProbe));
+    EXPECT_NE(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY, 0, KEY_READ, &hProbe));
     Settings s = {};
     s.dwFlags = 0xFFFF;
     ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\porterly",
-                                           0, KEY_READ, &hProbe));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY, 0, KEY_READ, &hProbe));
     RegCloseKey(hProbe);
     EXPECT_EQ(0u, s.dwFlags);
     for (const Str &e : s.tstrPath) {

@@ -10,8 +10,8 @@
 
 namespace {
 
-const char szMakerKey[] = "software\\orvane.kelmit";
-const char szSettingsKey[] = "software\\orvane.kelmit\\porterly";
+const char szMakerKey[] = PORTERLY_MAKER_KEY;
+const char szSettingsKey[] = PORTERLY_SETTINGS_KEY;
 const char szAppPathKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\porterly.exe";
 const char szClassKey[] = "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT;
 const char szServerKey[] = "Software\\Classes\\CLSID\\" PORTERLY_DROP_CLSID_TEXT "\\LocalServer32";
@@ -33,36 +33,16 @@ void setString(const char *key, const char *name, const std::string &data) {
     RegCloseKey(h);
 }
 
-std::string besideTests(const char *name) {
-    std::string path = programPath();
-    return path.substr(0, path.rfind('\\') + 1) + name;
-}
-
-bool startSetup(const std::string &exe, const std::string &tail, PROCESS_INFORMATION *pi) {
-    std::string line = "\"" + exe + "\" " + tail;
-    std::vector<char> buf(line.begin(), line.end());
-    buf.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    return CreateProcessA(exe.c_str(), buf.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, pi);
-}
-
-DWORD waitExit(PROCESS_INFORMATION &pi) {
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
-
+// A setup program (beside the tests, or a path) run to its end: its exit
+// status, or 0xDEAD when it did not start.
 DWORD runSetup(const std::string &exe, const std::string &tail) {
-    PROCESS_INFORMATION pi = {};
-    return startSetup(exe, tail, &pi) ? waitExit(pi) : 0xDEAD;
+    Process p;
+    p.name = exe.c_str();
+    return p.start(tail) ? p.wait() : 0xDEAD;
 }
 
 DWORD setup(const std::string &tail) {
-    return runSetup(besideTests("porterly-setup.exe"), tail);
+    return runSetup("porterly-setup.exe", tail);
 }
 
 std::string sendToLink() {
@@ -175,7 +155,7 @@ struct SetupTest : ::testing::Test {
             WriteFile(f, linkBytes.data(), (DWORD)linkBytes.size(), &written, NULL);
             CloseHandle(f);
         }
-        RegDeleteKeyA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\test-sibling");
+        RegDeleteKeyA(HKEY_CURRENT_USER, PORTERLY_MAKER_KEY "\\test-sibling");
         HKEY h;
         if (hadSettings && RegCreateKeyExA(HKEY_CURRENT_USER, szSettingsKey, 0, NULL, 0, KEY_WRITE,
                                            NULL, &h, NULL) == 0) {
@@ -222,39 +202,41 @@ TEST_F(SetupTest, InstallsUpdatesAndRemovesTheShortcut) {
 
 // The dialog offers what fits the shortcut it finds, and reports what it did.
 TEST_F(SetupTest, DialogInstallsThenOffersRemoval) {
-    PROCESS_INFORMATION pi = {};
-    auto openDialog = [&]() -> HWND {
-        if (!startSetup(besideTests("porterly-setup.exe"), "", &pi))
+    auto openDialog = [&](Process &p) -> HWND {
+        p.name = "porterly-setup.exe";
+        if (!p.start(""))
             return NULL;
         return waitFor([&]() -> HWND {
-            HWND h = FindWindowA("#32770", "Porterly ver.4.63.00 セットアップ");
+            HWND h = FindWindowA("#32770", PORTERLY_TITLE " セットアップ");
             DWORD pid = 0;
             GetWindowThreadProcessId(h, &pid);
-            return pid == pi.dwProcessId && IsWindowVisible(h) ? h : NULL;
+            return pid == p.pi.dwProcessId && IsWindowVisible(h) ? h : NULL;
         });
     };
     auto checked = [](HWND hDlg, int id) {
         return SendMessageA(GetDlgItem(hDlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
     };
 
-    HWND hDlg = openDialog();
+    Process first;
+    HWND hDlg = openDialog(first);
     ASSERT_NE(nullptr, hDlg);
     EXPECT_TRUE(checked(hDlg, IDC_INSTALL));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hDlg, IDC_PURGE)));
     clickId(hDlg, IDOK);
-    HWND hBox = waitMessageBox(pi.dwProcessId);
+    HWND hBox = waitMessageBox(first.pi.dwProcessId);
     ASSERT_NE(nullptr, hBox);
     EXPECT_NE(std::string::npos, messageBoxText(hBox).find("追加しました"));
     clickId(hBox, IDOK);
-    EXPECT_EQ(0u, waitExit(pi));
+    EXPECT_EQ(0u, first.wait());
     EXPECT_TRUE(exists(link));
 
-    hDlg = openDialog();
+    Process second;
+    hDlg = openDialog(second);
     ASSERT_NE(nullptr, hDlg);
     EXPECT_TRUE(checked(hDlg, IDC_UNINSTALL));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hDlg, IDC_PURGE)));
     clickId(hDlg, IDCANCEL);
-    EXPECT_EQ(0u, waitExit(pi));
+    EXPECT_EQ(0u, second.wait());
     EXPECT_TRUE(exists(link));
 }
 
@@ -297,7 +279,7 @@ TEST_F(SetupTest, LeavesAForeignShortcutAlone) {
 TEST_F(SetupTest, RefusesWithoutProgramOrWithBadArguments) {
     TestDir dir("setup-alone");
     std::string alone = dir.at("porterly-setup.exe");
-    ASSERT_TRUE(CopyFileA(besideTests("porterly-setup.exe").c_str(), alone.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(programPath("porterly-setup.exe").c_str(), alone.c_str(), FALSE));
     EXPECT_EQ(1u, runSetup(alone, "/install /quiet"));
     EXPECT_FALSE(exists(link));
 
@@ -309,7 +291,7 @@ TEST_F(SetupTest, RefusesWithoutProgramOrWithBadArguments) {
 
 TEST_F(SetupTest, PurgeKeepsWhatElseTheMakersKeyHolds) {
     setValue(szSettingsKey, "dwFlags");
-    setValue("software\\orvane.kelmit\\test-sibling", "kept");
+    setValue(PORTERLY_MAKER_KEY "\\test-sibling", "kept");
     // The journal of the last transfer goes with its folder.
     WCHAR szData[MAX_PATH] = L"";
     SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, 0, szData);
@@ -320,10 +302,10 @@ TEST_F(SetupTest, PurgeKeepsWhatElseTheMakersKeyHolds) {
     EXPECT_EQ(0u, setup("/uninstall /purge /quiet"));
     EXPECT_FALSE(keyExists(szSettingsKey));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(data.c_str()));
-    EXPECT_TRUE(keyExists("software\\orvane.kelmit\\test-sibling"));
+    EXPECT_TRUE(keyExists(PORTERLY_MAKER_KEY "\\test-sibling"));
 
     // A value of its own keeps the maker's key too (RegDeleteKey would not mind).
-    RegDeleteKeyA(HKEY_CURRENT_USER, "software\\orvane.kelmit\\test-sibling");
+    RegDeleteKeyA(HKEY_CURRENT_USER, PORTERLY_MAKER_KEY "\\test-sibling");
     setValue(szMakerKey, "test-value");
     setValue(szSettingsKey, "dwFlags");
     EXPECT_EQ(0u, setup("/uninstall /purge /quiet"));
@@ -340,13 +322,8 @@ TEST_F(SetupTest, PurgeKeepsWhatElseTheMakersKeyHolds) {
 }
 
 DWORD runSetupWide(const std::wstring &exe, const std::wstring &tail) {
-    std::wstring line = L"\"" + exe + L"\" " + tail;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-        return 0xDEAD;
-    return waitExit(pi);
+    Process p;
+    return p.startLine(L"\"" + exe + L"\" " + tail) ? p.wait() : 0xDEAD;
 }
 
 // In UTF-8 the setup program installs from a folder of any name: the shortcut
@@ -359,7 +336,7 @@ TEST_F(SetupTest, InstallsFromAFolderOfAnyName) {
     removeTree(folder);
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
     for (const char *name : {"porterly.exe", "porterly-setup.exe", "porterly-setup-cp932.exe"})
-        ASSERT_TRUE(CopyFileW(toWide(besideTests(name)).c_str(),
+        ASSERT_TRUE(CopyFileW(toWide(programPath(name)).c_str(),
                               (folder + L"\\" + toWide(name)).c_str(), FALSE));
     EXPECT_EQ(1u, runSetupWide(folder + L"\\porterly-setup-cp932.exe", L"/install /quiet"));
     EXPECT_FALSE(exists(link));

@@ -1,5 +1,5 @@
-// Host stand-in for <windows.h>: only the types and calls of portystr.* and
-// dropfiles.*, so that the fuzzers build the splitter and the drop readers
+// Host stand-in for <windows.h>: only the types and calls of portystr.*, texts.*
+// and dropfiles.*, so that the fuzzers build the splitter and the drop readers
 // unchanged on Linux. The calls are
 // answered by the in-memory drive of ../fakefs.cpp with Windows semantics.
 #pragma once
@@ -20,6 +20,8 @@ typedef uint16_t USHORT;
 typedef unsigned int UINT;
 typedef int32_t LONG;
 typedef size_t SIZE_T;
+typedef void *HMODULE;
+typedef WCHAR *LPWSTR;
 
 #define WINAPI
 #define FALSE                    0
@@ -96,6 +98,14 @@ static inline int MultiByteToWideChar(unsigned, DWORD, const char *psz, int cb, 
     for (int i = 0; i < cb && pOut != nullptr && i < cchOut; i++)
         pOut[i] = (unsigned char)psz[i];
     return pOut != nullptr && cb > cchOut ? 0 : cb;
+}
+
+// The string table is the program's own: the fuzzers load no text.
+static inline HMODULE GetModuleHandleA(LPCSTR) {
+    return nullptr;
+}
+static inline int LoadStringW(HMODULE, UINT, LPWSTR, int) {
+    return 0;
 }
 
 // The runtime's wide duplicate, for a literal (wchar_t is wider here).

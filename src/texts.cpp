@@ -1,0 +1,66 @@
+// Texts in the process's code page, for the program and the setup alike: the
+// string tables are stored as UTF-16 and every text is converted once.
+#include "texts.h"
+#include <stdlib.h>
+
+// Texts a program may keep: each program's table holds at most 100.
+#define TEXTS_KEPT 100
+
+struct KeptText {
+    UINT uId;
+    char *psz;
+};
+
+static char *convertText(UINT uId) {
+    const WCHAR *pText = NULL;
+    int cch = LoadStringW(GetModuleHandleA(NULL), uId, (LPWSTR)&pText, 0);
+    int cb = cch > 0 ? WideCharToMultiByte(CP_ACP, 0, pText, cch, NULL, 0, NULL, NULL) : 0;
+    char *psz = cb > 0 ? (char *)malloc((size_t)cb + 1) : NULL;
+    if (psz == NULL)
+        return NULL;
+    WideCharToMultiByte(CP_ACP, 0, pText, cch, psz, cb, NULL, NULL);
+    psz[cb] = '\0';
+    return psz;
+}
+
+const char *loadText(UINT uId) {
+    static KeptText texts[TEXTS_KEPT];
+    int i = 0;
+    while (i < TEXTS_KEPT && texts[i].psz != NULL && texts[i].uId != uId)
+        i++;
+    if (i == TEXTS_KEPT)
+        return "";
+    if (texts[i].psz == NULL) {
+        texts[i].psz = convertText(uId);
+        if (texts[i].psz == NULL)
+            return "";
+        texts[i].uId = uId;
+    }
+    return texts[i].psz;
+}
+
+bool isAnsiText(const WCHAR *pszText, int cch) {
+    if (cch == 0)
+        return true;
+    // UTF-8 holds every character; it refuses the best-fit and default-char
+    // requests, and only an unpaired surrogate fails its strict conversion.
+    if (GetACP() == CP_UTF8)
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, pszText, cch, NULL, 0, NULL,
+                                   NULL) > 0;
+    BOOL bDefault = FALSE;
+    int n =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszText, cch, NULL, 0, NULL, &bDefault);
+    return n > 0 && !bDefault;
+}
+
+bool toAnsi(const WCHAR *pszText, char *pszOut, int cbOut) {
+    int cch = 0;
+    while (pszText[cch] != 0)
+        cch++;
+    if (!isAnsiText(pszText, cch) ||
+        WideCharToMultiByte(CP_ACP, 0, pszText, -1, pszOut, cbOut, NULL, NULL) == 0) {
+        pszOut[0] = '\0';
+        return false;
+    }
+    return true;
+}
