@@ -44,8 +44,10 @@ if [ ${#missing[@]} -gt 0 ] || [ "$want_qemu" = yes ] || ! installed wine32:i386
 fi
 
 # Registrations vanish with a reboot, so they are checked on every run; none
-# is made where the kernel runs the i386 Wine itself.
-if [ ! -e "$binfmt/qemu-i386" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# is made where the kernel runs the i386 Wine itself, unless PORTERLY_QEMU=1
+# asks for the emulated road there too.
+if [ ! -e "$binfmt/qemu-i386" ] &&
+    { [ "${PORTERLY_QEMU:-0}" = 1 ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1; }; then
     [ -e "$binfmt/register" ] || $sudo_cmd mount -t binfmt_misc binfmt_misc "$binfmt"
     $sudo_cmd tee "$binfmt/register" </usr/share/qemu/binfmt.d/qemu-i386.conf >/dev/null
 fi
