@@ -2,7 +2,7 @@
 // (the chooser's start, the splitter, drops, the long confirmation, the
 // read-only clearing) against the bare platform cost of the same work, both
 // measured in this one run, and prints a Markdown table of the figures and
-// their ratios. scripts/bench.sh builds and runs it under wine64.
+// their ratios. scripts/bench.sh builds and runs it under Wine, either build.
 //   porterly-bench.exe [--quick] [chooser|splitter|drop|server|dialog|readonly|calls]...
 // Like the tests, it compiles the driver module itself to reach its private
 // functions (the dialog procedure, the read-only clearing) and takes the
@@ -811,9 +811,10 @@ int main(int argc, char **argv) {
     printf("|---|---|---|---|---|---|---|\n");
     for (const std::string &row : rows)
         printf("%s\n", row.c_str());
-    printf("%s\n",
-           sizeRow(dir + "..\\win32\\porterly.exe", "Size of `porterly.exe`, win32").c_str());
-    printf("%s\n", sizeRow(exe, "Size of `porterly.exe`, win64").c_str());
+    for (const char *preset : {"win32", "win64"})
+        printf("%s\n", sizeRow(dir + "..\\" + preset + "\\porterly.exe",
+                               (std::string("Size of `porterly.exe`, ") + preset).c_str())
+                           .c_str());
     if (!targets.empty()) {
         printf("\nTargets:\n\n");
         for (const std::string &line : targets)
