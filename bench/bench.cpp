@@ -3,7 +3,7 @@
 // read-only clearing, the verification, the undo journal) against the bare
 // platform cost of the same work, both measured in this one run, and prints a
 // Markdown table of the figures and their ratios. scripts/bench.sh builds and
-// runs it under wine64.
+// runs it under Wine, either build.
 //   porterly-bench.exe [--quick]
 //       [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|calls]...
 // Like the tests, it compiles the driver module itself to reach its private
@@ -1240,9 +1240,10 @@ int main(int argc, char **argv) {
     printf("|---|---|---|---|---|---|---|\n");
     for (const std::string &row : rows)
         printf("%s\n", row.c_str());
-    printf("%s\n",
-           sizeRow(dir + "..\\win32\\porterly.exe", "Size of `porterly.exe`, win32").c_str());
-    printf("%s\n", sizeRow(exe, "Size of `porterly.exe`, win64").c_str());
+    for (const char *preset : {"win32", "win64"})
+        printf("%s\n", sizeRow(dir + "..\\" + preset + "\\porterly.exe",
+                               (std::string("Size of `porterly.exe`, ") + preset).c_str())
+                           .c_str());
     if (!targets.empty()) {
         printf("\nTargets:\n\n");
         for (const std::string &line : targets)

@@ -1,13 +1,21 @@
 # Sourced by the scripts: where Wine is, which prefix, and the Japanese locale
 # that gives Wine code page 932 (without it non-ASCII file names fail).
+# PORTERLY_ARCH=win32 picks the i386 Wine, which runs through qemu-user
+# (scripts/setup.sh registers it with binfmt_misc), and a 32-bit prefix of its
+# own; the host's one wineserver (wineserver64) serves both.
 PORTERLY_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINE=/usr/lib/wine/wine64
 export WINESERVER=/usr/lib/wine/wineserver
-export WINEARCH=win64
+if [ "${PORTERLY_ARCH:-win64}" = win32 ]; then
+    export WINE=/usr/lib/wine/wine WINEARCH=win32
+    porterly_prefix=test-prefix-win32
+else
+    export WINE=/usr/lib/wine/wine64 WINEARCH=win64
+    porterly_prefix=test-prefix
+fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-export WINEPREFIX="${WINEPREFIX:-$PORTERLY_ROOT/build/wine/test-prefix}"
+export WINEPREFIX="${WINEPREFIX:-$PORTERLY_ROOT/build/wine/$porterly_prefix}"
 # Wine's Recycle Bin is the desktop's trash under XDG_DATA_HOME: kept in the
 # build, so that what an undo deletes never reaches the machine's own trash.
 export XDG_DATA_HOME="$PORTERLY_ROOT/build/wine/xdg-data"

@@ -11,6 +11,8 @@ porterly_start_xvfb() {
     done
     Xvfb ":$n" -screen 0 "${PORTERLY_XVFB_SCREEN:-1024x768x24}" -nolisten tcp >/dev/null 2>&1 &
     PORTERLY_XVFB_PID=$!
+    # A subshell's session (one per preset) must leave the caller's screen up.
+    PORTERLY_XVFB_OWNER=$BASHPID
     export DISPLAY=":$n"
     for _ in $(seq 1 50); do
         xdpyinfo >/dev/null 2>&1 && return 0
@@ -34,7 +36,8 @@ porterly_start_session() {
 
 porterly_stop_session() {
     "$WINESERVER" -k 2>/dev/null || true
-    [ -n "${PORTERLY_XVFB_PID:-}" ] && kill "$PORTERLY_XVFB_PID" 2>/dev/null
+    [ -n "${PORTERLY_XVFB_PID:-}" ] && [ "$PORTERLY_XVFB_OWNER" = "$BASHPID" ] &&
+        kill "$PORTERLY_XVFB_PID" 2>/dev/null
     true
 }
 

@@ -551,8 +551,18 @@ static DWORD WINAPI listWindows(LPVOID) {
     return 0;
 }
 
+// Stopped and waited for before the process ends: the i386 Wine now and then
+// crashes ending a thread that still waits at exit (docs/wine-notes.md).
+static HANDLE hWatchdogStop, hWatchdog;
+
+static void stopWatchdog() {
+    SetEvent(hWatchdogStop);
+    WaitForSingleObject(hWatchdog, 5000);
+}
+
 static DWORD WINAPI watchdog(LPVOID param) {
-    Sleep((DWORD)(UINT_PTR)param * 1000);
+    if (WaitForSingleObject(hWatchdogStop, (DWORD)(UINT_PTR)param * 1000) != WAIT_TIMEOUT)
+        return 0;
     fprintf(stderr, "watchdog: still running after %u s; windows of this process:\n",
             (unsigned)(UINT_PTR)param);
     fflush(stderr);
@@ -585,9 +595,10 @@ static int startWatchdog() {
     SetUnhandledExceptionFilter(reportCrash);
     int seconds = atoi(value);
     if (seconds > 0) {
-        HANDLE h = CreateThread(NULL, 0, watchdog, (LPVOID)(UINT_PTR)seconds, 0, NULL);
-        if (h != NULL)
-            CloseHandle(h);
+        hWatchdogStop = CreateEventA(NULL, TRUE, FALSE, NULL);
+        hWatchdog = CreateThread(NULL, 0, watchdog, (LPVOID)(UINT_PTR)seconds, 0, NULL);
+        if (hWatchdog != NULL)
+            atexit(stopWatchdog);
     }
     return seconds;
 }
