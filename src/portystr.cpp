@@ -744,8 +744,16 @@ struct Pieces {
     Listings listings;
 };
 
-// Looks up the run of pieces k..e.
+// Whether piece e is empty: its run would end in a blank.
+static bool isEmptyPiece(const Pieces *pp, int e) {
+    return pp->bounds[e + 1] == pp->bounds[e] + 1;
+}
+
+// Looks up the run of pieces k..e. A run ending in a blank names nothing as
+// written (a lookup would drop the blank, and ".. " would find the folder).
 static bool lookUpRun(Pieces *pp, int k, int e, char *pszName) {
+    if (isEmptyPiece(pp, e))
+        return false;
     char *pszEnd = pp->text + pp->bounds[e + 1];
     char chEnd = *pszEnd;
     *pszEnd = '\0';
@@ -768,6 +776,7 @@ static bool hasInvalidChar(const Pieces *pp, int e) {
 // The last piece of the longest existing run that starts at piece k, or -1.
 // The runs k..k, k..k+1, ... are tried in turn; once one was found, the next
 // longer run must exist and its new piece must hold no invalid character.
+// A run ending in an empty piece is passed over, neither found nor missing.
 // Before the first hit the run one piece longer is tried first: when it
 // exists, the item reaches it whatever the shorter run gives, which saves
 // the miss (and the folder's listing) for an unquoted path with one blank.
@@ -775,7 +784,7 @@ static int longestRun(Pieces *pp, int k, char *pszName) {
     int found = -1;
     int e = k;
     while (found < 0 && e <= pp->b) {
-        if (e < pp->b && !hasInvalidChar(pp, e + 1)) {
+        if (e < pp->b && !hasInvalidChar(pp, e + 1) && !isEmptyPiece(pp, e + 1)) {
             if (lookUpRun(pp, k, e + 1, pszName))
                 found = e + 1;
             else if (lookUpRun(pp, k, e, pszName))
@@ -788,6 +797,8 @@ static int longestRun(Pieces *pp, int k, char *pszName) {
         }
     }
     for (e = found + 1; found >= 0 && e <= pp->b; e++) {
+        if (isEmptyPiece(pp, e))
+            continue;
         if (hasInvalidChar(pp, e) || !lookUpRun(pp, k, e, pszName))
             break;
         found = e;
@@ -857,9 +868,8 @@ static int overlongRun(Pieces *pp, int k) {
 }
 
 // Takes the unquoted item that starts at piece k: the longest existing run,
-// less the empty pieces at its end (a lookup ignores trailing blanks), or an
-// over-long path. Returns 1, 0 (no item starts there) or an error of parse;
-// *pNext receives the piece after it.
+// or an over-long path. Returns 1, 0 (no item starts there) or an error of
+// parse; *pNext receives the piece after it.
 static int takeUnquoted(Str *pstrList, Pieces *pp, int k, int *pNext) {
     char szName[PATH_BYTES];
     int found = longestRun(pp, k, szName);
@@ -867,8 +877,6 @@ static int takeUnquoted(Str *pstrList, Pieces *pp, int k, int *pNext) {
     *pNext = found < 0 ? k + 1 : found + 1;
     if (found < 0)
         return 0;
-    while (!bOverlong && found > k && pp->bounds[found + 1] == pp->bounds[found] + 1)
-        found--;
     // szName still holds the entry found for the run.
     char *pszItem = pp->text + pp->bounds[k] + 1;
     char *pszEnd = pp->text + pp->bounds[found + 1];

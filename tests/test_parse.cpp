@@ -79,7 +79,7 @@ TEST_F(Parse, Table) {
         {"%D\\x y q", 1, {"%D\\x"}},
         {"%D\\x y z b", 3, {"%D\\x", "%D\\z", "%D\\b"}},
         {"\"b\"", 1, {"%D\\b"}},
-        // A lookup ignores the blank of an empty piece; the item does not hold it.
+        // A run ending in a blank is passed over: no item holds the blank.
         {"%D\\a  %D\\b", 2, {"%D\\a", "%D\\b"}},
         // Listed after its first miss: the name as written, or as the
         // service spells it when written otherwise.

@@ -179,7 +179,8 @@ bool refLong(std::string &list, const std::string &path, const std::string &last
 
 // The splitting rules written plainly, as the oracle for the optimised
 // parse: runs k..k, k..k+1, ... in order, a piece with an invalid byte never
-// joins a run already found, the first missing run after a hit ends the item.
+// joins a run already found, a run ending in a blank is passed over, the first
+// missing run after a hit ends the item.
 int refParse(std::string text, std::string &list) {
     text.erase(text.find_last_not_of(' ') + 1);
     std::vector<size_t> bounds = {(size_t)-1};
@@ -232,6 +233,8 @@ int refParse(std::string text, std::string &list) {
                                    (const unsigned char *)":/\"|<>") != nullptr)
                 break;
             std::string n;
+            if (run(e, e).empty())
+                continue; // ends in a blank: neither found nor missing
             if (lookUp(run(k, e), n))
                 found = e, name = n;
             else if (bFound)
@@ -241,10 +244,7 @@ int refParse(std::string text, std::string &list) {
             k++;
             continue;
         }
-        size_t last = found; // a lookup ignores the blank of an empty piece
-        while (last > k && run(last, last).empty())
-            last--;
-        if (int rc = take(run(k, last), name, false))
+        if (int rc = take(run(k, found), name, false))
             return rc;
         count++;
         k = found + 1;
