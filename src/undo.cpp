@@ -301,14 +301,9 @@ bool journalSummary(size_t *pnItems, bool *pbMove, Str *pstrDest) {
 
 // Whether a copy is still as it was written: the same kind, size and time,
 // and for a folder the same content, with no link anywhere.
-static bool isUnchanged(const Journal *pj, const JournalItem *pItem, WideText *pPath) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(pPath->p, &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(h);
-    JournalStamp now;
-    stampOf(&fd, &now);
+static bool isUnchanged(const Journal *pj, const JournalItem *pItem, const JournalStamp *pNow,
+                        WideText *pPath) {
+    JournalStamp now = *pNow;
     if (now.chKind != pItem->stamp.chKind || now.chKind == STAMP_LINK ||
         now.size != pItem->stamp.size || now.time != pItem->stamp.time)
         return false;
@@ -383,11 +378,20 @@ bool planUndo(const Journal *pj, UndoPlan *pp) {
     bool bOk = appendWide(&path, pj->pszDest, cchDest) &&
                (pj->pszDest[cchDest - 1] == L'\\' || appendWide(&path, L"\\", 1));
     size_t cchFolder = path.length;
+    // One listing of the destination tells what is there and how it is.
+    Listing dest = {};
+    path.length = cchFolder - 1;
+    path.p[path.length] = 0;
+    bOk = bOk && listTree(&path, path.length, false, &dest);
+    if (bOk)
+        path.p[cchFolder - 1] = L'\\';
+    sortListing(&dest, compareFolded);
     for (size_t i = 0; bOk && i < pj->nItems; i++) {
         const JournalItem *pItem = &pj->pItems[i];
         path.length = cchFolder;
         bOk = appendWide(&path, pItem->pszName, wcslen(pItem->pszName));
-        if (!bOk || GetFileAttributesW(path.p) == INVALID_FILE_ATTRIBUTES)
+        const Entry *pe = bOk ? findEntry(&dest, pItem->pszName) : NULL;
+        if (pe == NULL)
             continue; // gone since: nothing to take back
         if (pItem->bExisted)
             bOk = addLeft(pp, path.p, IDS_UNDO_EXISTED);
@@ -397,11 +401,12 @@ bool planUndo(const Journal *pj, UndoPlan *pp) {
             bOk = addLeft(pp, pItem->pszSource, IDS_UNDO_NO_FOLDER);
         else if (pj->bMove)
             bOk = addTaken(pp, path.p, pItem->pszSource);
-        else if (!isUnchanged(pj, pItem, &path))
+        else if (!isUnchanged(pj, pItem, &pe->stamp, &path))
             bOk = addLeft(pp, path.p, IDS_UNDO_CHANGED);
         else
             bOk = addTaken(pp, path.p, NULL);
     }
+    freeListing(&dest);
     freeWide(&path);
     if (!bOk)
         freePlan(pp);
