@@ -533,10 +533,14 @@ DWORD GetLongPathNameA(LPCSTR pszShort, LPSTR pszLong, DWORD cch) {
 }
 
 bool fsExactPath(const char *pszPath, bool bWritten) {
-    std::string p = pszPath;
-    // Bytes of the character at i: no trail byte is below 0x40.
+    const std::string written = pszPath;
+    std::string p = written;
+    // Bytes of the character at i, as written: no trail byte is below 0x40, so
+    // a lead byte before a slash stands alone even once the slash is a
+    // backslash.
     auto len = [&](size_t i) {
-        return isLead((unsigned char)p[i]) && i + 1 < p.size() && (unsigned char)p[i + 1] >= 0x40
+        return isLead((unsigned char)written[i]) && i + 1 < written.size() &&
+                       (unsigned char)written[i + 1] >= 0x40
                    ? 2
                    : 1;
     };
