@@ -33,7 +33,7 @@ run_preset() (
     [ "$PORTERLY_ARCH" = win64 ] || unset WINEPREFIX
     source "$here/wine-env.sh"
     porterly_start_session
-    # Emulated, the whole win32 suite alone would take about 20 minutes: only
+    # Emulated, the whole win32 suite alone would take about 17 minutes: only
     # what runs the shipped programs end to end, the drop-target server and
     # the UTF-8 module tests (ctest arguments given still choose).
     local subset=()
