@@ -227,12 +227,6 @@ struct Clearing {
     unsigned int nKept; // read-only entries whose bit could not be cleared
 };
 
-// What FOF_WANTMAPPINGHANDLE hands back: the count, then the array.
-struct NameMappings {
-    UINT uCount;
-    SHNAMEMAPPINGA *pMappings;
-};
-
 // Counts one cleared entry; false once the user cancelled.
 static bool stepClearing(Clearing *pc) {
     pc->nDone++;
@@ -286,27 +280,18 @@ static bool ChangeSubItemAttr(Clearing *pc, const char *pszFolder) {
 
 // The name the shell gave pszItem in the destination by its mappings, copied
 // into pstrName; false when it gave none.
-static bool mappedName(const NameMappings *pMappings, const char *pszItem, Str *pstrName) {
-    for (UINT i = 0; pMappings != NULL && i < pMappings->uCount; i++) {
-        const SHNAMEMAPPINGA *pm = &pMappings->pMappings[i];
-        if (pm->cchOldPath < 0 || pm->cchNewPath <= 0 ||
-            strlen(pszItem) != (size_t)pm->cchOldPath ||
-            _mbsnbicmp((const unsigned char *)pszItem, (const unsigned char *)pm->pszOldPath,
-                       (size_t)pm->cchOldPath) != 0)
-            continue;
-        // The count is the shell's word; the name ends at its NUL all the same.
-        size_t cch = strnlen(pm->pszNewPath, (size_t)pm->cchNewPath);
-        if (resize(pstrName, (unsigned int)cch) == NULL)
-            return false;
-        memcpy(pstrName->buffer, pm->pszNewPath, cch);
-        pstrName->buffer[cch] = '\0';
-        pstrName->length = (unsigned int)strlen(pstrName->buffer);
-        const char *pszSep = (const char *)_mbsrchr((unsigned char *)pstrName->buffer, '\\');
-        if (pszSep != NULL)
-            memmove(pstrName->buffer, pszSep + 1, strlen(pszSep + 1) + 1);
-        return true;
-    }
-    return false;
+static bool mappedName(HANDLE hMappings, const char *pszItem, Str *pstrName) {
+    size_t cch = 0;
+    const char *pszNew = mappedPath(hMappings, pszItem, &cch);
+    if (pszNew == NULL || resize(pstrName, (unsigned int)cch) == NULL)
+        return false;
+    memcpy(pstrName->buffer, pszNew, cch);
+    pstrName->buffer[cch] = '\0';
+    pstrName->length = (unsigned int)strlen(pstrName->buffer);
+    const char *pszSep = (const char *)_mbsrchr((unsigned char *)pstrName->buffer, '\\');
+    if (pszSep != NULL)
+        memmove(pstrName->buffer, pszSep + 1, strlen(pszSep + 1) + 1);
+    return true;
 }
 
 // What the clearing learns, before the transfer, of each item's name in the
@@ -357,7 +342,7 @@ static bool clearMerged(Clearing *pc, const char *pszDest, const char *pszPart) 
 // folder that merged, only the names noted in pszMerged. Returns how many
 // read-only entries kept their bit.
 static unsigned int ChangeFileAttr(const char *pszDest, const char *pszList, const char *pszNames,
-                                   const char *pszMerged, const NameMappings *pMappings) {
+                                   const char *pszMerged, HANDLE hMappings) {
     Clearing clearing = {};
     startProgress(&clearing.progress, loadText(IDS_CANCEL));
     Str strPath = {};
@@ -376,7 +361,7 @@ static unsigned int ChangeFileAttr(const char *pszDest, const char *pszList, con
             continue;
         }
         if (cName != NAME_FREE && cName != NAME_FILE) {
-            if (!mappedName(pMappings, pszItem, &strName))
+            if (!mappedName(hMappings, pszItem, &strName))
                 continue; // the entry there is not what was sent
             pszName = strName.buffer;
         }
@@ -818,7 +803,7 @@ static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str 
 // Hands the journal what the transfer wrote: each item by the name the shell
 // gave it, which was free before when the shell chose it on a collision.
 static void recordJournal(bool bMove, const char *pszDest, const char *pszList, Str *pstrExisted,
-                          const NameMappings *pMappings) {
+                          HANDLE hMappings) {
     Str strNames = {}, strName = {};
     bool bOk = true;
     unsigned int i = 0;
@@ -826,7 +811,7 @@ static void recordJournal(bool bMove, const char *pszDest, const char *pszList, 
          pszItem += strlen(pszItem) + 1, i++) {
         const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
         const char *pszName = pszSep ? pszSep + 1 : pszItem;
-        if (mappedName(pMappings, pszItem, &strName)) {
+        if (mappedName(hMappings, pszItem, &strName)) {
             pszName = strName.buffer;
             if (i < pstrExisted->length)
                 pstrExisted->buffer[i] = '0';
@@ -982,7 +967,7 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         if (bClear)
             nKept = ChangeFileAttr(pstrDest->buffer, pstrFiles->buffer,
                                    strNames.buffer ? strNames.buffer : "", strMerged.buffer,
-                                   (const NameMappings *)op.hNameMappings);
+                                   op.hNameMappings);
         if (nKept > 0)
             showClearFailed(bMove, nKept);
         if (bVerify && (!bMove || bCopyFirst))
@@ -993,8 +978,7 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         // The user declined some copies: the sources proven go all the same.
         nStatus = proveTransfer(pSettings, &op, bMove);
     }
-    recordJournal(bMove, pstrDest->buffer, pstrFiles->buffer, &strExisted,
-                  (const NameMappings *)op.hNameMappings);
+    recordJournal(bMove, pstrDest->buffer, pstrFiles->buffer, &strExisted, op.hNameMappings);
     if (op.hNameMappings != NULL)
         SHFreeNameMappings(op.hNameMappings);
     freeStr(&strExisted);

@@ -22,12 +22,6 @@
 #define VERIFY_PATH_CCH 32768 // the most a wide path holds
 #define VERIFY_LISTED   100   // names the warning shows
 
-// What FOF_WANTMAPPINGHANDLE hands back: the count, then the array.
-struct VerifyMappings {
-    UINT uCount;
-    SHNAMEMAPPINGA *pMappings;
-};
-
 // A growing wide text.
 struct WideText {
     WCHAR *psz;
@@ -212,19 +206,38 @@ static bool widePath(const char *psz, int cb, WCHAR *pszWide) {
     return cch > 0;
 }
 
-// Sets szSource to the item and szCopy to what the transfer wrote for it: the
-// name the shell's mappings give, else the item's name in the destination.
-static bool locateItem(Verify *pv, const char *pszItem, const char *pszDest,
-                       const VerifyMappings *pMappings) {
-    if (!widePath(pszItem, (int)strlen(pszItem), pv->szSource))
-        return false;
+// What FOF_WANTMAPPINGHANDLE hands back: the count, then the array.
+struct NameMappings {
+    UINT uCount;
+    SHNAMEMAPPINGA *pMappings;
+};
+
+const char *mappedPath(HANDLE hMappings, const char *pszItem, size_t *pcchNew) {
+    const NameMappings *pMappings = (const NameMappings *)hMappings;
+    size_t cchItem = strlen(pszItem);
     for (UINT i = 0; pMappings != NULL && i < pMappings->uCount; i++) {
         const SHNAMEMAPPINGA *pm = &pMappings->pMappings[i];
-        if (pm->pszOldPath != NULL && pm->pszNewPath != NULL && pm->cchNewPath > 0 &&
-            _mbsicmp((const unsigned char *)pm->pszOldPath, (const unsigned char *)pszItem) == 0)
-            return widePath(pm->pszNewPath, (int)strnlen(pm->pszNewPath, pm->cchNewPath),
-                            pv->szCopy);
+        if (pm->pszOldPath == NULL || pm->pszNewPath == NULL || pm->cchOldPath < 0 ||
+            pm->cchNewPath <= 0 || cchItem != (size_t)pm->cchOldPath ||
+            _mbsnbicmp((const unsigned char *)pszItem, (const unsigned char *)pm->pszOldPath,
+                       cchItem) != 0)
+            continue;
+        // The count is the shell's word; the name ends at its NUL all the same.
+        *pcchNew = strnlen(pm->pszNewPath, (size_t)pm->cchNewPath);
+        return pm->pszNewPath;
     }
+    return NULL;
+}
+
+// Sets szSource to the item and szCopy to what the transfer wrote for it: the
+// name the shell's mappings give, else the item's name in the destination.
+static bool locateItem(Verify *pv, const char *pszItem, const char *pszDest, HANDLE hMappings) {
+    if (!widePath(pszItem, (int)strlen(pszItem), pv->szSource))
+        return false;
+    size_t cchNew = 0;
+    const char *pszNew = mappedPath(hMappings, pszItem, &cchNew);
+    if (pszNew != NULL)
+        return widePath(pszNew, (int)cchNew, pv->szCopy);
     const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
     const char *pszName = pszSep != NULL ? pszSep + 1 : pszItem;
     WCHAR szName[MAX_PATH];
@@ -236,12 +249,11 @@ static bool locateItem(Verify *pv, const char *pszItem, const char *pszDest,
 // Compares every item of the request's list with its copy, until Cancel;
 // pbProven[i] tells whether item i was proven whole.
 static void verifyItems(Verify *pv, const VerifyRequest *pr, bool *pbProven) {
-    const VerifyMappings *pMappings = (const VerifyMappings *)pr->hNameMappings;
     size_t i = 0;
     for (const char *pszItem = pr->pszList; *pszItem != '\0' && !pv->progress.bCancelled;
          pszItem += strlen(pszItem) + 1, i++) {
         DWORD dwAttr = INVALID_FILE_ATTRIBUTES;
-        if (locateItem(pv, pszItem, pr->pszDest, pMappings))
+        if (locateItem(pv, pszItem, pr->pszDest, pr->hNameMappings))
             dwAttr = GetFileAttributesW(pv->szSource);
         if (dwAttr == INVALID_FILE_ATTRIBUTES) {
             WCHAR szItem[MAX_PATH] = L"";

@@ -435,7 +435,7 @@ TEST(Verification, SizesThenEveryByteUnderTheNameWritten) {
             copy = dir.file(std::string("dst\\") + c.copyName, c.copy);
         SHNAMEMAPPINGA mapping = {(LPSTR)item.c_str(), (LPSTR)copy.c_str(), (int)item.size(),
                                   (int)copy.size()};
-        VerifyMappings mappings = {1, &mapping};
+        NameMappings mappings = {1, &mapping};
         std::string list = item + '\0'; // and the string's own NUL
         VerifyRequest request = {list.c_str(), dst.c_str(), c.bMapped ? &mappings : NULL,
                                  false,        false,       NULL};
