@@ -1264,5 +1264,9 @@ int main(int argc, char **argv) {
         for (const std::string &line : calls)
             printf("- %s\n", line.c_str());
     }
-    return 0;
+    // Written out now, not at exit: the i386 Wine now and then dies tearing
+    // down the shell's leftover threads after the exit status is set, and
+    // took the buffered table with it.
+    fflush(stdout);
+    return ferror(stdout) ? 1 : 0;
 }

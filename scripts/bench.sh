@@ -39,6 +39,11 @@ out="build/bench-last$suffix.md"
 "$WINE" "build/$PORTERLY_ARCH/porterly-bench.exe" "$@" </dev/null >"$out.tmp"
 tr -d '\r' <"$out.tmp" >"$out"
 rm -f "$out.tmp"
+# An empty table is a failed run, whatever the exit status said.
+if ! grep -q '^| Work |' "$out"; then
+    echo "bench: the benchmark wrote no table (its progress output has the rows)" >&2
+    exit 1
+fi
 
 cpu="$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
 commit="$(git rev-parse --short HEAD)"
