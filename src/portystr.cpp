@@ -306,12 +306,12 @@ static int makePathLong(Str *pstrList, char *pszPath, const char *lastName) {
     return makePathLongByWalk(pstrList, pszPath, lastName);
 }
 
-// Whether the last component is a DOS device name, which FindFirstFileA
-// reports as found in any folder.
-static bool isDeviceName(const unsigned char *pszName) {
+// Whether a last component of cch bytes is a DOS device name: the system
+// reads it as the device in any folder, and FindFirstFileA finds it there.
+static bool isDeviceName(const unsigned char *pszName, size_t cch) {
     static const char *const names[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     size_t n = 0;
-    while (pszName[n] != '\0' && pszName[n] != '.')
+    while (n < cch && pszName[n] != '.')
         n++;
     while (n > 0 && pszName[n - 1] == ' ')
         n--;
@@ -358,7 +358,7 @@ static bool isPlainPath(const char *pszPath) {
     }
     if (chLast == '\\' || chLast == ' ' || chLast == '.')
         return false;
-    return !isDeviceName(pComponent);
+    return !isDeviceName(pComponent, strlen((const char *)pComponent));
 }
 
 bool isExactPath(const char *pszPath, size_t cb, bool bWritten) {
@@ -384,7 +384,7 @@ bool isExactPath(const char *pszPath, size_t cb, bool bWritten) {
             if (isDotName(pComponent, n) ? !bWritten : n == 0 || p[i - 1] == '.' || p[i - 1] == ' ')
                 return false;
             if (i == cb)
-                return true;
+                return !isDeviceName((const unsigned char *)pComponent, n);
             start = i + 1;
         } else if (p[i] < 0x20 || strchr("*?\"<>|:/", p[i]) != NULL) {
             return false;

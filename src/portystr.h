@@ -37,7 +37,8 @@ int parse(Str *pstrList, Str *pstrText);
 // Whether the shell's file operation acts on exactly the item that the cb
 // bytes at pszPath name: an absolute path (a drive's root, or below it or a
 // share), no wildcard, control character, '<', '>', '"' or '|', no colon but
-// the drive's, and no component that is empty or ends in a dot or a blank.
+// the drive's, no component that is empty or ends in a dot or a blank, and
+// no last component that names a device (CON, NUL, COM1.txt...).
 // bWritten: a path as written, which the splitter first takes in its full
 // form, so it may be relative and hold "/", "." and "..".
 bool isExactPath(const char *pszPath, size_t cb, bool bWritten);

@@ -840,7 +840,8 @@ TEST(ChooserDrop, RefusedWholeAndListKept) {
     for (const wchar_t *pszOdd :
          {L"C:\\a/b.txt", L"C:\\a\\..", L"C:\\.\\b", L"表\\..\\x", L"C:\\src\\*", L"C:\\s\\?.txt",
           L"C:\\表.", L"C:\\a.txt ", L"C:\\a\n\\..", L"C:\\a<b", L"C:\\a|b", L"C:\\a\"b",
-          L"C:\\a:b", L"relative.txt", L"\\x.txt", L"C:x.txt", L"C:\\a\\\\b"}) {
+          L"C:\\a:b", L"relative.txt", L"\\x.txt", L"C:x.txt", L"C:\\a\\\\b", L"C:\\a\\con",
+          L"C:\\a\\LPT1 .txt"}) {
         for (bool bWide : {false, true}) {
             h = makeDrop({L"C:\\ok.txt", pszOdd}, bWide);
             EXPECT_EQ(DROP_BAD_NAME, dropInto(&list, h, &pszForeign)) << bWide;
@@ -848,7 +849,9 @@ TEST(ChooserDrop, RefusedWholeAndListKept) {
             GlobalFree(h);
         }
     }
-    h = makeDrop({L"C:\\表", L"C:\\ポ\\a..b", L"\\\\server\\share\\x", L"D:\\"}, false);
+    h = makeDrop({L"C:\\表", L"C:\\ポ\\a..b", L"\\\\server\\share\\x", L"D:\\", L"C:\\nul\\a.txt",
+                  L"C:\\comx.txt"},
+                 false);
     EXPECT_EQ(DROP_ADDED, dropInto(&list, h, &pszForeign));
     GlobalFree(h);
     assignStr(&list, "X\n");

@@ -114,6 +114,9 @@ TEST_F(Parse, Table) {
         {"%D\\b\\ %D\\a", 1, {"%D\\a"}},
         {"\"%D\\q*.txt\"", PARSE_BAD_NAME, {}},
         {"%D\\a %D\\q*", PARSE_BAD_NAME, {"%D\\a"}},
+        // A device name, which every folder seems to hold.
+        {"\"%D\\nul\"", PARSE_BAD_NAME, {}},
+        {"%D\\a %D\\Aux .txt", PARSE_BAD_NAME, {"%D\\a"}},
         // Too long for the lookups: taken as written, for the driver to name.
         {quotedLong.c_str(), 1, {longPath}},
         {twoLong.c_str(), 2, {longPath, "%D\\b"}},

@@ -15,6 +15,7 @@
 #include <mbctype.h>
 #include <mbstring.h>
 #include <string.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -568,7 +569,16 @@ bool fsExactPath(const char *pszPath, bool bWritten) {
         if (c == "." || c == ".." ? !bWritten : c.empty() || c.back() == '.' || c.back() == ' ')
             return false;
     }
-    return true;
+    // The last name, up to its first dot and without blanks there, names no device.
+    std::string base = comps.back().substr(0, comps.back().find('.'));
+    base.erase(base.find_last_not_of(' ') + 1);
+    for (char &ch : base)
+        ch = (char)fold((unsigned char)ch);
+    static const std::set<std::string> devices = {
+        "CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1", "COM2",
+        "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",    "COM9", "LPT1",
+        "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",   "LPT7",    "LPT8", "LPT9"};
+    return devices.count(base) == 0;
 }
 
 int _ismbblead(unsigned int c) {
