@@ -1028,6 +1028,7 @@ static void journalFigure() {
     Str strDest = {}, strFiles = {}, strExisted = {};
     assignStr(&strDest, dest.c_str());
     double tDriver = 0;
+    bool bMoved = true;
     std::vector<Series> s =
         rounds({[&] {
                     putBack(src, dest);
@@ -1035,8 +1036,10 @@ static void journalFigure() {
                     double t0 = now();
                     transfer(&settings, &strFiles, &strDest);
                     tDriver = now() - t0;
-                    if (!exists(dest + "\\j00001.txt"))
-                        fail("the move did not happen");
+                    // The i386 Wine's shell cancels such a move (docs/wine-notes.md).
+                    bMoved = bMoved && exists(dest + "\\j00001.txt");
+                    if (!bMoved)
+                        return 0.0;
                     // The same recording again, on the names as the move left them.
                     putBack(src, dest);
                     assignStr(&strFiles, list.c_str());
@@ -1052,13 +1055,19 @@ static void journalFigure() {
                     return tNote + now() - t0;
                 },
                 [&] { return tDriver; }});
-    addRow(format("Recording for undo, %s items moved", thousands((unsigned)n).c_str()), s[0],
-           "the driver's own `transfer()` of the same move, recording included", s[1]);
-    double share = s[0].median() / (s[1].median() - s[0].median());
-    targets.push_back(format("Recording for undo adds at most 5%% to the driver's time for %s "
-                             "items: %.1f%%: %s",
-                             thousands((unsigned)n).c_str(), share * 100,
-                             verdict(share <= 0.05).c_str()));
+    if (!bMoved) {
+        targets.push_back(format("Recording for undo, %s items: not measured, the shell moved "
+                                 "nothing (it cancelled the move)",
+                                 thousands((unsigned)n).c_str()));
+    } else {
+        addRow(format("Recording for undo, %s items moved", thousands((unsigned)n).c_str()), s[0],
+               "the driver's own `transfer()` of the same move, recording included", s[1]);
+        double share = s[0].median() / (s[1].median() - s[0].median());
+        targets.push_back(format("Recording for undo adds at most 5%% to the driver's time for %s "
+                                 "items: %.1f%%: %s",
+                                 thousands((unsigned)n).c_str(), share * 100,
+                                 verdict(share <= 0.05).c_str()));
+    }
     freeStr(&strDest);
     freeStr(&strFiles);
     freeStr(&strExisted);
