@@ -135,7 +135,8 @@ static WCHAR foldAscii(WCHAR ch) {
 }
 
 // The devices that a name opens in any folder instead of a file: CON, PRN,
-// AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with any extension.
+// AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with any extension (the same
+// list as the splitter's byte rule in portystr.cpp).
 static bool isDeviceName(const WCHAR *psz, size_t cch) {
     static const char *const names[] = {"con",    "prn",     "aux",  "nul",
                                         "conin$", "conout$", "com#", "lpt#"};

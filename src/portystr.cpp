@@ -308,6 +308,8 @@ static int makePathLong(Str *pstrList, char *pszPath, const char *lastName) {
 
 // Whether a last component of cch bytes is a DOS device name: the system
 // reads it as the device in any folder, and FindFirstFileA finds it there.
+// The journal keeps a UTF-16 twin of this rule (its names may lie outside
+// the code page); the two list the same devices.
 static bool isDeviceName(const unsigned char *pszName, size_t cch) {
     static const char *const names[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     size_t n = 0;
@@ -322,7 +324,7 @@ static bool isDeviceName(const unsigned char *pszName, size_t cch) {
     return n == 4 &&
            (_strnicmp((const char *)pszName, "COM", 3) == 0 ||
             _strnicmp((const char *)pszName, "LPT", 3) == 0) &&
-           pszName[3] >= '1' && pszName[3] <= '9';
+           pszName[3] >= '0' && pszName[3] <= '9';
 }
 
 // Whether asking for the attributes answers exactly as FindFirstFileA would:

@@ -841,7 +841,7 @@ TEST(ChooserDrop, RefusedWholeAndListKept) {
          {L"C:\\a/b.txt", L"C:\\a\\..", L"C:\\.\\b", L"表\\..\\x", L"C:\\src\\*", L"C:\\s\\?.txt",
           L"C:\\表.", L"C:\\a.txt ", L"C:\\a\n\\..", L"C:\\a<b", L"C:\\a|b", L"C:\\a\"b",
           L"C:\\a:b", L"relative.txt", L"\\x.txt", L"C:x.txt", L"C:\\a\\\\b", L"C:\\a\\con",
-          L"C:\\a\\LPT1 .txt"}) {
+          L"C:\\a\\LPT0 .txt"}) {
         for (bool bWide : {false, true}) {
             h = makeDrop({L"C:\\ok.txt", pszOdd}, bWide);
             EXPECT_EQ(DROP_BAD_NAME, dropInto(&list, h, &pszForeign)) << bWide;

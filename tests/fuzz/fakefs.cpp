@@ -574,10 +574,10 @@ bool fsExactPath(const char *pszPath, bool bWritten) {
     base.erase(base.find_last_not_of(' ') + 1);
     for (char &ch : base)
         ch = (char)fold((unsigned char)ch);
-    static const std::set<std::string> devices = {
-        "CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1", "COM2",
-        "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",    "COM9", "LPT1",
-        "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",   "LPT7",    "LPT8", "LPT9"};
+    static const std::set<std::string> devices = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+        base[3] >= '0' && base[3] <= '9')
+        return false;
     return devices.count(base) == 0;
 }
 
