@@ -1,8 +1,10 @@
 // Resource identifiers, kept by hand. Ranges by kind:
 //   icons 1-99 and group icons 100-102, waves 103-199,
 //   dialogs 101 and 106 (fixed by their callers) and 107-199, controls 1000-1999,
-//   texts 3000-3099 (IDS_FIRST to IDS_LAST; a new text takes the next number,
-//   a line in the string table of porterly.rc, and loadText finds it).
+//   texts 3000-3199 (IDS_FIRST to IDS_LAST; a new text takes the next number
+//   of its block, a line in the string table of porterly.rc, and loadText
+//   finds it). Blocks: the transfer's plan 3067-3079, proof 3080-3099, the
+//   queue 3100-3119, undo 3120-3139, favourites and typed paths 3140-3159.
 #pragma once
 
 #define IDI_PORTERLY     1
@@ -82,4 +84,4 @@
 #define IDS_UNDO_MENU_COPY    3064
 #define IDS_UNDO_MENU_MOVE    3065
 #define IDS_UNDO_NO_FOLDER    3066
-#define IDS_LAST              3099
+#define IDS_LAST              3199

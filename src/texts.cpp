@@ -3,8 +3,8 @@
 #include "texts.h"
 #include <stdlib.h>
 
-// Texts a program may keep: each program's table holds at most 100.
-#define TEXTS_KEPT 100
+// Texts a program may keep: each program's table holds at most 200.
+#define TEXTS_KEPT 200
 
 struct KeptText {
     UINT uId;
