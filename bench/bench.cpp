@@ -758,16 +758,28 @@ static void dialogFigures() {
 #define RO_MERGE_FOLDERS 50
 #define RO_FILES         200
 
-// The product's clearing of the transferred items in the destination, with
-// what the driver notes before the transfer: the names in pszBefore (where
-// the item's name is free, or its folder merges) and a merging folder's
-// source walked.
-static void clearInDestination(const char *pszDest, const char *pszList, const char *pszBefore) {
-    Str strNames = {}, strMerged = {};
-    noteExisting(&strNames, &strMerged, pszBefore, pszList, false);
-    ChangeFileAttr(pszDest, pszList, strNames.buffer, strMerged.buffer, NULL);
-    freeStr(&strMerged);
-    freeStr(&strNames);
+// The product's clearing of the transferred tree in pszDest, with the plan
+// the driver makes around the transfer: before it (with bAway the tree is
+// out of the way then, its name free, as a transfer finds it), and after it.
+// Returns the time of the plan and the clearing.
+static double clearInDestination(const char *pszDest, const std::string &tree, const char *pszList,
+                                 bool bAway) {
+    std::string away = tree + ".away";
+    if (bAway)
+        MoveFileA(tree.c_str(), away.c_str());
+    double t0 = now();
+    TransferPlan plan;
+    if (!makePlan(&plan, pszList, pszDest, PLAN_MERGES))
+        fail("the transfer's plan cannot be made");
+    double t = now() - t0;
+    if (bAway)
+        MoveFileA(away.c_str(), tree.c_str());
+    t0 = now();
+    completePlan(&plan, NULL, NULL);
+    ChangeFileAttr(&plan);
+    t += now() - t0;
+    freeTransferPlan(&plan);
+    return t;
 }
 
 static void bareClear(const std::string &folder) {
@@ -838,21 +850,17 @@ static void readOnlyFigure(const std::string &tree, int nFolders, bool bMerge) {
     // Merging, the sent folder (of the same shape) meets the tree; else the
     // tree's name was free before the transfer.
     std::string from = std::string(szRoot) + (bMerge ? "\\rmsrc" : "\\elsewhere");
-    std::string before = bMerge ? szRoot : std::string(szRoot) + "\\free";
     CreateDirectoryA(from.c_str(), NULL);
-    CreateDirectoryA(before.c_str(), NULL);
     std::string sent = from + tree.substr(tree.rfind('\\'));
     if (bMerge)
         roTree(sent, nFolders);
     else
         CreateDirectoryA(sent.c_str(), NULL);
     fprintf(stderr, "bench: read-only clearing of %d files\n", (int)all.size());
-    auto timed = [&](const std::function<void()> &clear) {
+    auto timed = [&](const std::function<double()> &clear) {
         return [&, clear] {
             markReadOnly(tree, all);
-            double t0 = now();
-            clear();
-            double t = now() - t0;
+            double t = clear();
             if (GetFileAttributesA(all.back().c_str()) & FILE_ATTRIBUTE_READONLY)
                 fail("a file is still read-only");
             return t;
@@ -861,9 +869,10 @@ static void readOnlyFigure(const std::string &tree, int nFolders, bool bMerge) {
     // The transferred item is the tree's folder, as the source list names it.
     std::string list = sent + '\0';
     std::vector<Series> s = rounds(
-        {timed([&] { clearInDestination(szRoot, list.c_str(), before.c_str()); }), timed([&] {
-             SetCurrentDirectoryA("C:\\");
+        {timed([&] { return clearInDestination(szRoot, tree, list.c_str(), !bMerge); }), timed([&] {
+             double t0 = now();
              bareClear(tree);
+             return now() - t0;
          })});
     addRow(format("Read-only clearing, %s files in %d folders%s", thousands(all.size()).c_str(),
                   nFolders, bMerge ? ", merged into a folder of that shape" : ""),
@@ -901,11 +910,18 @@ static void makeDataPair(const std::string &source, const std::string &copy, int
 
 // The product's verification of the list's items against their copies in pszDest.
 static double verifyOnce(const std::string &list, const char *pszDest) {
-    VerifyRequest request = {list.c_str(), pszDest, NULL, false, false, NULL};
+    TransferPlan plan; // the driver's, made around the transfer: not timed here
+    std::string items = list + '\0';
+    if (!makePlan(&plan, items.c_str(), pszDest, 0))
+        fail("the transfer's plan cannot be made");
+    completePlan(&plan, NULL, NULL);
+    VerifyRequest request = {&plan, false, false, NULL};
     double t0 = now();
     if (verifyTransfer(&request) != 0)
         fail("a verification found a difference");
-    return now() - t0;
+    double t = now() - t0;
+    freeTransferPlan(&plan);
+    return t;
 }
 
 // The bare loop: both files read in pieces of the same size, the copy
@@ -1025,7 +1041,7 @@ static void journalFigure() {
         list += p + "\n";
     Settings settings = {};
     settings.dwFlags = OPT_MOVE;
-    Str strDest = {}, strFiles = {}, strExisted = {};
+    Str strDest = {}, strFiles = {};
     assignStr(&strDest, dest.c_str());
     double tDriver = 0;
     bool bMoved = true;
@@ -1046,12 +1062,16 @@ static void journalFigure() {
                     for (unsigned int i = 0; i < strFiles.length; i++)
                         strFiles.buffer[i] = strFiles.buffer[i] == '\n' ? '\0' : strFiles.buffer[i];
                     t0 = now();
-                    noteTaken(&strExisted, strDest.buffer, strFiles.buffer);
+                    TransferPlan plan;
+                    if (!makePlan(&plan, strFiles.buffer, strDest.buffer, PLAN_MOVE))
+                        fail("the transfer's plan cannot be made");
                     double tNote = now() - t0;
                     RemoveDirectoryA(dest.c_str());
                     MoveFileA(src.c_str(), dest.c_str());
                     t0 = now();
-                    recordJournal(true, strDest.buffer, strFiles.buffer, &strExisted, NULL);
+                    completePlan(&plan, NULL, NULL);
+                    recordTransfer(&plan);
+                    freeTransferPlan(&plan);
                     return tNote + now() - t0;
                 },
                 [&] { return tDriver; }});
@@ -1070,7 +1090,6 @@ static void journalFigure() {
     }
     freeStr(&strDest);
     freeStr(&strFiles);
-    freeStr(&strExisted);
 }
 
 // Wine's Recycle Bin: the desktop's trash, under XDG_DATA_HOME (scripts/wine-env.sh).
@@ -1095,13 +1114,11 @@ static void undoFigure() {
     const int n = 5000;
     std::string src = std::string(szRoot) + "\\usrc", dest = std::string(szRoot) + "\\udest";
     std::vector<std::string> all = files(src, "u%04d.txt", n);
-    std::string list, names, copies;
+    std::string list, copies;
     for (int i = 1; i <= n; i++) {
         list += all[(size_t)i - 1] + '\0';
-        names += format("u%04d.txt", i) + '\0';
         copies += dest + format("\\u%04d.txt", i) + '\0';
     }
-    std::string existed(n, '0');
     auto copy = [&] {
         emptyTrash();
         CreateDirectoryA(dest.c_str(), NULL);
@@ -1112,35 +1129,41 @@ static void undoFigure() {
         op.fFlags = FOF_NO_UI;
         SHFileOperationA(&op);
     };
-    std::vector<Series> s = rounds(
-        {[&] {
-             copy();
-             recordTransfer(false, dest.c_str(), list.c_str(), names.c_str(), existed.c_str());
-             double t0 = now();
-             Journal journal;
-             UndoPlan plan;
-             BOOL bAborted = FALSE;
-             if (readJournal(&journal) != JOURNAL_READ || !planUndo(&journal, &plan) ||
-                 plan.nTake != (unsigned)n || performUndo(&journal, &plan, &bAborted) != 0)
-                 fail("the undo did not take the copies back");
-             double t = now() - t0;
-             freePlan(&plan);
-             freeJournal(&journal);
-             return t;
-         },
-         [&] {
-             copy();
-             SHFILEOPSTRUCTA op = {};
-             op.wFunc = FO_DELETE;
-             op.pFrom = copies.c_str();
-             op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION;
-             double t0 = now();
-             int rc = SHFileOperationA(&op);
-             double t = now() - t0;
-             if (rc != 0)
-                 fprintf(stderr, "bench: the bare FO_DELETE returned %d\n", rc);
-             return t;
-         }});
+    std::vector<Series> s =
+        rounds({[&] {
+                    CreateDirectoryA(dest.c_str(), NULL);
+                    TransferPlan tp;
+                    if (!makePlan(&tp, list.c_str(), dest.c_str(), 0))
+                        fail("the transfer's plan cannot be made");
+                    copy();
+                    completePlan(&tp, NULL, NULL);
+                    recordTransfer(&tp);
+                    freeTransferPlan(&tp);
+                    double t0 = now();
+                    Journal journal;
+                    UndoPlan plan;
+                    BOOL bAborted = FALSE;
+                    if (readJournal(&journal) != JOURNAL_READ || !planUndo(&journal, &plan) ||
+                        plan.nTake != (unsigned)n || performUndo(&journal, &plan, &bAborted) != 0)
+                        fail("the undo did not take the copies back");
+                    double t = now() - t0;
+                    freePlan(&plan);
+                    freeJournal(&journal);
+                    return t;
+                },
+                [&] {
+                    copy();
+                    SHFILEOPSTRUCTA op = {};
+                    op.wFunc = FO_DELETE;
+                    op.pFrom = copies.c_str();
+                    op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION;
+                    double t0 = now();
+                    int rc = SHFileOperationA(&op);
+                    double t = now() - t0;
+                    if (rc != 0)
+                        fprintf(stderr, "bench: the bare FO_DELETE returned %d\n", rc);
+                    return t;
+                }});
     if (exists(dest + "\\u0001.txt"))
         fail("a copy is still there");
     emptyTrash();

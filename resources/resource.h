@@ -84,4 +84,7 @@
 #define IDS_UNDO_MENU_COPY    3064
 #define IDS_UNDO_MENU_MOVE    3065
 #define IDS_UNDO_NO_FOLDER    3066
+#define IDS_BAD_DEST          3067 // a destination the shell would read as another folder
+#define IDS_COPY_SUFFIX       3068 // the name of a copy beside itself: "a - copy.txt"
+#define IDS_COPY_NUMBER       3069 // and from the second on: "a - copy (2).txt"
 #define IDS_LAST              3199

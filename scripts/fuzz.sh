@@ -59,6 +59,7 @@ fuzz fuzz_drop $(((seconds + 1) / 2)) 1024 "" "$root/tests/fuzz/corpus-drop" \
     "$root/tests/fuzz/fakefs.cpp" "$root/tests/fuzz/fuzz_drop.cpp" "$root/src/dropfiles.cpp" \
     "$root/src/portystr.cpp" "$root/src/texts.cpp"
 fuzz fuzz_journal $(((seconds + 1) / 2)) 2048 "$root/tests/fuzz/journal.dict" \
-    "$root/tests/fuzz/corpus-journal" "$root/tests/fuzz/fuzz_journal.cpp" "$root/src/journal.cpp"
+    "$root/tests/fuzz/corpus-journal" "$root/tests/fuzz/fuzz_journal.cpp" "$root/src/journal.cpp" \
+    "$root/src/widetext.cpp"
 echo "$total_inputs inputs, $total_failures failures"
 [ "$total_failures" = 0 ]

@@ -17,27 +17,6 @@ static const char szMagic[] = "porterly journal 1";
 
 // ---------------------------------------------------------------- writing
 
-bool appendWide(WideText *pt, const WCHAR *psz, size_t cch) {
-    if (pt->length + cch + 1 > pt->capacity) {
-        size_t cap = (pt->length + cch + 1) * 2 + 256;
-        WCHAR *p = (WCHAR *)realloc(pt->p, cap * sizeof(WCHAR));
-        if (p == NULL)
-            return false;
-        pt->p = p;
-        pt->capacity = cap;
-    }
-    memcpy(pt->p + pt->length, psz, cch * sizeof(WCHAR));
-    pt->length += cch;
-    pt->p[pt->length] = 0;
-    return true;
-}
-
-void freeWide(WideText *pt) {
-    free(pt->p);
-    pt->p = NULL;
-    pt->length = pt->capacity = 0;
-}
-
 static size_t wideLength(const WCHAR *psz) {
     size_t n = 0;
     while (psz[n] != 0)
@@ -75,7 +54,7 @@ static void formatHex(char *pszOut, unsigned long long v, int nMinDigits) {
     *pszOut = '\0';
 }
 
-static bool appendStamp(WideText *pt, const JournalStamp *ps) {
+static bool appendStamp(WideText *pt, const EntryStamp *ps) {
     if (ps->chKind != STAMP_FILE) {
         char sz[2] = {(char)ps->chKind, '\0'};
         return appendAscii(pt, sz);
@@ -260,7 +239,7 @@ static bool readHex(const WCHAR *p, size_t cch, unsigned long long *pv) {
     return true;
 }
 
-static bool readStamp(const WCHAR *p, size_t cch, JournalStamp *ps) {
+static bool readStamp(const WCHAR *p, size_t cch, EntryStamp *ps) {
     ps->size = ps->time = 0;
     ps->chKind = cch > 0 ? p[0] : 0;
     if (cch == 1 && (p[0] == STAMP_DIR || p[0] == STAMP_LINK))

@@ -6,28 +6,20 @@
 #pragma once
 #include <windows.h>
 #include <stddef.h>
-
-// What a name in the destination was when it was written.
-#define STAMP_FILE 'f'
-#define STAMP_DIR  'd'
-#define STAMP_LINK 'l' // a junction or link: never walked into, never taken back
-struct JournalStamp {
-    WCHAR chKind;
-    unsigned long long size; // files only
-    unsigned long long time; // last write (FILETIME), files only
-};
+#include "listing.h" // the stamp: what a name was when it was written
+#include "widetext.h"
 
 // One sent item. A folder's copy lists its content in nSubs entries from firstSub.
 struct JournalItem {
     const WCHAR *pszSource; // where it came from, absolute
     const WCHAR *pszName;   // its name in the destination, one component
     bool bExisted;          // that name was in the destination before the transfer
-    JournalStamp stamp;
+    EntryStamp stamp;
     size_t firstSub, nSubs;
 };
 struct JournalSub {
     const WCHAR *pszPath; // relative to the item's copy
-    JournalStamp stamp;
+    EntryStamp stamp;
 };
 
 struct Journal {
@@ -39,14 +31,6 @@ struct Journal {
     size_t nSubs;
     WCHAR *pText; // the names above point into this copy of the text
 };
-
-// Growable wide text in which a journal is written.
-struct WideText {
-    WCHAR *p;
-    size_t length, capacity;
-};
-bool appendWide(WideText *pt, const WCHAR *psz, size_t cch);
-void freeWide(WideText *pt);
 
 // Writing: begin, items (each with its content when a folder was copied),
 // end. False when memory ran out; the text is then not to be stored.

@@ -1,7 +1,10 @@
 // Texts in the process's code page, for the program and the setup alike: the
 // string tables are stored as UTF-16 and every text is converted once.
 #include "texts.h"
+#include "version.h"
 #include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
 
 // Texts a program may keep: each program's table holds at most 200.
 #define TEXTS_KEPT 200
@@ -63,4 +66,32 @@ bool toAnsi(const WCHAR *pszText, char *pszOut, int cbOut) {
         return false;
     }
     return true;
+}
+
+int compareNames(const WCHAR *pszA, const WCHAR *pszB) {
+    return CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) - CSTR_EQUAL;
+}
+
+int showText(HWND hOwner, const char *pszText, UINT uStyle) {
+    return MessageBoxA(hOwner, pszText, PORTERLY_TITLE, uStyle);
+}
+
+int showWide(HWND hOwner, const WCHAR *pszText, UINT uStyle) {
+    return MessageBoxW(hOwner, pszText, L"" PORTERLY_TITLE, uStyle);
+}
+
+void showNamed(HWND hOwner, UINT uId, const WCHAR *pszNames, UINT uStyle) {
+    // The table's text in place: counted, not NUL-terminated.
+    const WCHAR *pIntro = NULL;
+    int cchIntro = LoadStringW(GetModuleHandleA(NULL), uId, (LPWSTR)&pIntro, 0);
+    if (cchIntro < 0 || pIntro == NULL)
+        cchIntro = 0;
+    size_t cchNames = wcslen(pszNames);
+    WCHAR *pszText = (WCHAR *)malloc(((size_t)cchIntro + cchNames + 1) * sizeof(WCHAR));
+    if (pszText != NULL) {
+        memcpy(pszText, pIntro, (size_t)cchIntro * sizeof(WCHAR));
+        memcpy(pszText + cchIntro, pszNames, (cchNames + 1) * sizeof(WCHAR));
+    }
+    showWide(hOwner, pszText != NULL ? pszText : pszNames, uStyle);
+    free(pszText);
 }

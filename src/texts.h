@@ -22,3 +22,14 @@ bool isAnsiText(const WCHAR *pszText, int cch);
 // False, and "" there, when the code page cannot hold it exactly or it does
 // not fit: a changed or cut path must never be acted on.
 bool toAnsi(const WCHAR *pszText, char *pszOut, int cbOut);
+
+// Two names compared as the file system compares them: ordinally, case
+// ignored (a linguistic comparison takes a soft hyphen for nothing). Negative,
+// zero or positive, for sorting.
+int compareNames(const WCHAR *pszA, const WCHAR *pszB);
+
+// Every message box of the program, captioned with its title; the answer.
+int showText(HWND hOwner, const char *pszText, UINT uStyle);
+int showWide(HWND hOwner, const WCHAR *pszText, UINT uStyle);
+// The string table's text uId followed by the names (wide, a line each).
+void showNamed(HWND hOwner, UINT uId, const WCHAR *pszNames, UINT uStyle);

@@ -5,14 +5,13 @@
 // does it in one file operation; what it must leave alone is named.
 #include "undo.h"
 #include "resource.h"
+#include "settingskey.h"
 #include <shellapi.h>
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
-// The journal's folder under the user's local application data.
-static const WCHAR szFolder[] = L"\\Porterly";
 static const WCHAR szJournal[] = L"\\last-transfer.journal";
 static const WCHAR szTemp[] = L"\\last-transfer.tmp";
 // More than any journal of a real transfer holds.
@@ -21,159 +20,27 @@ static const WCHAR szTemp[] = L"\\last-transfer.tmp";
 static bool journalFile(WCHAR *pszPath, const WCHAR *pszLeaf, bool bCreate) {
     if (FAILED(SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA | (bCreate ? CSIDL_FLAG_CREATE : 0), NULL,
                                 SHGFP_TYPE_CURRENT, pszPath)) ||
-        wcslen(pszPath) + wcslen(szFolder) + wcslen(szTemp) >= MAX_PATH)
+        wcslen(pszPath) + wcslen(PORTERLY_DATA_FOLDER) + wcslen(pszLeaf) >= MAX_PATH)
         return false;
-    wcscat(pszPath, szFolder);
+    wcscat(pszPath, PORTERLY_DATA_FOLDER);
     if (bCreate)
         CreateDirectoryW(pszPath, NULL);
     wcscat(pszPath, pszLeaf);
     return true;
 }
 
-// ---------------------------------------------------------------- listings
-
-// Entries of a folder or a tree, their names in one text.
-struct Entry {
-    size_t offName;
-    JournalStamp stamp;
-    int nUses; // items that name it
-};
-struct Listing {
-    Entry *p;
-    size_t n, capacity;
-    WideText names;
-};
-
-static void freeListing(Listing *pl) {
-    free(pl->p);
-    freeWide(&pl->names);
-    memset(pl, 0, sizeof(*pl));
-}
-
-static void stampOf(const WIN32_FIND_DATAW *pfd, JournalStamp *ps) {
-    ps->size = ps->time = 0;
-    if (pfd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        ps->chKind = STAMP_LINK;
-    } else if (pfd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        ps->chKind = STAMP_DIR;
-    } else {
-        ps->chKind = STAMP_FILE;
-        ps->size = (unsigned long long)pfd->nFileSizeHigh << 32 | pfd->nFileSizeLow;
-        ps->time = (unsigned long long)pfd->ftLastWriteTime.dwHighDateTime << 32 |
-                   pfd->ftLastWriteTime.dwLowDateTime;
-    }
-}
-
-static bool addEntry(Listing *pl, const WCHAR *pszName, size_t cch, const JournalStamp *ps) {
-    if (pl->n == pl->capacity) {
-        size_t cap = pl->capacity * 2 + 64;
-        Entry *p = (Entry *)realloc(pl->p, cap * sizeof(Entry));
-        if (p == NULL)
-            return false;
-        pl->p = p;
-        pl->capacity = cap;
-    }
-    Entry *pe = &pl->p[pl->n];
-    pe->offName = pl->names.length;
-    pe->stamp = *ps;
-    pe->nUses = 0;
-    if (!appendWide(&pl->names, pszName, cch + 1)) // its NUL kept
-        return false;
-    pl->n++;
-    return true;
-}
-
-static bool isDotEntry(const WCHAR *psz) {
-    return wcscmp(psz, L".") == 0 || wcscmp(psz, L"..") == 0;
-}
-
-// Lists pPath's folder (pPath->p holds its path) into pl, with names relative
-// to the first cchBase units plus a backslash; with bDeep its subfolders too,
-// but never through a link. False when memory ran out.
-static bool listTree(WideText *pPath, size_t cchBase, bool bDeep, Listing *pl) {
-    size_t cchHere = pPath->length;
-    if (!appendWide(pPath, L"\\*", 2))
-        return false;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(pPath->p, &fd);
-    pPath->length = cchHere;
-    pPath->p[cchHere] = 0;
-    bool bOk = true;
-    if (h == INVALID_HANDLE_VALUE)
-        return true;
-    do {
-        if (isDotEntry(fd.cFileName))
-            continue;
-        JournalStamp stamp;
-        stampOf(&fd, &stamp);
-        bOk = appendWide(pPath, L"\\", 1) && appendWide(pPath, fd.cFileName, wcslen(fd.cFileName));
-        size_t cchRel = cchBase < pPath->length ? pPath->length - cchBase - 1 : 0;
-        bOk = bOk && addEntry(pl, pPath->p + cchBase + 1, cchRel, &stamp);
-        if (bOk && bDeep && stamp.chKind == STAMP_DIR)
-            bOk = listTree(pPath, cchBase, true, pl);
-        pPath->length = cchHere;
-        pPath->p[cchHere] = 0;
-    } while (bOk && FindNextFileW(h, &fd));
-    FindClose(h);
-    return bOk;
-}
-
-static const WCHAR *pSortNames; // the listing being sorted (one thread)
-
-static int compareFolded(const void *a, const void *b) {
-    const WCHAR *x = pSortNames + ((const Entry *)a)->offName;
-    const WCHAR *y = pSortNames + ((const Entry *)b)->offName;
-    return CompareStringOrdinal(x, -1, y, -1, TRUE) - CSTR_EQUAL;
-}
-
-static int compareExact(const void *a, const void *b) {
-    return wcscmp(pSortNames + ((const Entry *)a)->offName,
-                  pSortNames + ((const Entry *)b)->offName);
-}
-
-static void sortListing(Listing *pl, int (*pfnCompare)(const void *, const void *)) {
-    pSortNames = pl->names.p;
-    if (pl->n > 1)
-        qsort(pl->p, pl->n, sizeof(Entry), pfnCompare);
-}
-
-// The entry named pszName in a listing sorted by compareFolded, or null.
-static Entry *findEntry(Listing *pl, const WCHAR *pszName) {
-    size_t lo = 0, hi = pl->n;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        int c = CompareStringOrdinal(pl->names.p + pl->p[mid].offName, -1, pszName, -1, TRUE);
-        if (c == CSTR_EQUAL)
-            return &pl->p[mid];
-        if (c == CSTR_LESS_THAN)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return NULL;
-}
-
 // ---------------------------------------------------------------- recording
 
-static bool toWide(const char *psz, WCHAR *pszOut) {
-    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, psz, -1, pszOut, MAX_PATH) > 0;
-}
-
-// The content of a folder's copy, as sub lines.
-static bool addContent(WideText *pt, const WCHAR *pszDest, const WCHAR *pszName) {
-    WideText path = {};
+// The content of a folder's copy, as sub lines; false when it cannot be
+// listed whole.
+static bool addContent(WideText *pt, const WCHAR *pszCopy) {
     Listing tree = {};
-    bool bOk = appendWide(&path, pszDest, wcslen(pszDest)) &&
-               (path.p[path.length - 1] == L'\\' || appendWide(&path, L"\\", 1)) &&
-               appendWide(&path, pszName, wcslen(pszName));
-    size_t cchBase = path.length;
-    bOk = bOk && listTree(&path, cchBase, true, &tree);
+    bool bOk = listFolder(pszCopy, true, &tree) == WALK_DONE;
     for (size_t i = 0; bOk && i < tree.n; i++) {
-        JournalSub sub = {tree.names.p + tree.p[i].offName, tree.p[i].stamp};
+        JournalSub sub = {listedName(&tree, &tree.p[i]), tree.p[i].stamp};
         bOk = addJournalSub(pt, &sub);
     }
     freeListing(&tree);
-    freeWide(&path);
     return bOk;
 }
 
@@ -193,61 +60,59 @@ static void storeJournal(const WideText *pt) {
         DeleteFileW(szTempPath);
 }
 
-// The item's line; false only when memory ran out.
-static bool addItem(WideText *pt, bool bMove, const WCHAR *pszDest, const char *pszSource,
-                    const Entry *pe, const WCHAR *pszName, bool bExisted, bool *pbAny) {
-    WCHAR szSource[MAX_PATH];
-    if (!toWide(pszSource, szSource) || !isAbsolutePath(szSource, wcslen(szSource), false))
-        return true; // not a name undo could act on
-    JournalItem item = {szSource, pszName, bExisted || pe->nUses > 1, pe->stamp, 0, 0};
-    // Only a name that was free shows that the transfer wrote anything: a
-    // transfer that skipped every name already there keeps the last journal.
-    *pbAny = *pbAny || !item.bExisted;
-    return addJournalItem(pt, &item) && (bMove || item.bExisted || item.stamp.chKind != STAMP_DIR ||
-                                         addContent(pt, pszDest, pszName));
+// Whether an earlier item went to the same name (only such names are shared).
+static bool isRecorded(const TransferPlan *pp, size_t i) {
+    const WCHAR *pszName = planText(pp, pp->pItems[i].offWritten);
+    for (size_t k = 0; k < i; k++) {
+        const PlanItem *pk = &pp->pItems[k];
+        if (pk->bThere && pk->offWritten != 0 &&
+            compareNames(planText(pp, pk->offWritten), pszName) == 0)
+            return true;
+    }
+    return false;
 }
 
-void recordTransfer(bool bMove, const char *pszDest, const char *pszList, const char *pszNames,
-                    const char *pszExisted) {
-    WCHAR szDest[MAX_PATH], szName[MAX_PATH];
-    if (!toWide(pszDest, szDest) || !isAbsolutePath(szDest, wcslen(szDest), true))
+// The item's line, and its copy's content; false only when memory ran out
+// or a copied folder cannot be listed whole.
+static bool addItem(WideText *pt, const TransferPlan *pp, const PlanItem *pi, bool *pbAny) {
+    const WCHAR *pszSource = planText(pp, pi->offSource);
+    if (!isAbsolutePath(pszSource, wcslen(pszSource), false))
+        return true; // not a name undo could act on
+    // Only what stands there as the transfer wrote it under a name that was
+    // free can be taken back; a name several items went to was written over.
+    bool bExisted = !pi->bWritten || pi->bShared || (!pi->bRenamed && pi->nBefore != BEFORE_FREE);
+    JournalItem item = {pszSource, planText(pp, pi->offWritten), bExisted, pi->after, 0, 0};
+    *pbAny = *pbAny || !bExisted;
+    if (!addJournalItem(pt, &item))
+        return false;
+    if ((pp->dwHow & PLAN_MOVE) || bExisted || pi->after.chKind != STAMP_DIR)
+        return true;
+    WideText copy = {};
+    const WCHAR *pszDest = planText(pp, pp->offDest);
+    size_t cchDest = wcslen(pszDest);
+    bool bOk = appendWide(&copy, pszDest, cchDest) &&
+               (pszDest[cchDest - 1] == L'\\' || appendWide(&copy, L"\\", 1)) &&
+               appendText(&copy, item.pszName) && addContent(pt, copy.p);
+    freeWide(&copy);
+    return bOk;
+}
+
+void recordTransfer(const TransferPlan *pp) {
+    const WCHAR *pszDest = planText(pp, pp->offDest);
+    if (!isAbsolutePath(pszDest, wcslen(pszDest), true))
         return;
-    size_t nItems = 0;
-    for (const char *p = pszNames; *p != '\0'; p += strlen(p) + 1)
-        nItems++;
-    Listing dest = {};
-    WideText path = {}, text = {};
-    Entry **ppFound = (Entry **)calloc(nItems + 1, sizeof(Entry *));
-    bool bOk = ppFound != NULL && appendWide(&path, szDest, wcslen(szDest));
-    if (bOk && path.p[path.length - 1] == L'\\') // a drive root
-        path.p[--path.length] = 0;
-    bOk = bOk && listTree(&path, path.length, false, &dest);
-    sortListing(&dest, compareFolded);
-    // Two items that went to one name: which one is there is not known.
-    size_t i = 0;
-    for (const char *p = pszNames; bOk && *p != '\0'; p += strlen(p) + 1, i++) {
-        if (toWide(p, szName) && isPlainName(szName, wcslen(szName)) &&
-            (ppFound[i] = findEntry(&dest, szName)) != NULL)
-            ppFound[i]->nUses++;
-    }
+    WideText text = {};
     bool bAny = false;
-    size_t nExisted = strlen(pszExisted);
-    bOk = bOk && beginJournal(&text, bMove, szDest);
-    i = 0;
-    for (const char *p = pszList; bOk && *p != '\0'; p += strlen(p) + 1, i++) {
-        Entry *pe = i < nItems ? ppFound[i] : NULL;
-        if (pe == NULL || pe->nUses < 0)
+    bool bOk = beginJournal(&text, (pp->dwHow & PLAN_MOVE) != 0, pszDest);
+    for (size_t i = 0; bOk && i < pp->nItems; i++) {
+        const PlanItem *pi = &pp->pItems[i];
+        if (!pi->bThere || pi->offWritten == 0 || (pi->bShared && isRecorded(pp, i)))
             continue; // not written, or the name is recorded already
-        bOk = addItem(&text, bMove, szDest, p, pe, dest.names.p + pe->offName,
-                      i >= nExisted || pszExisted[i] != '0', &bAny);
-        if (pe->nUses > 1)
-            pe->nUses = -1;
+        bOk = addItem(&text, pp, pi, &bAny);
     }
+    // A transfer that skipped every name already there keeps the last journal.
     if (bOk && bAny && endJournal(&text))
         storeJournal(&text);
-    free(ppFound);
-    freeListing(&dest);
-    freeWide(&path);
     freeWide(&text);
 }
 
@@ -299,35 +164,37 @@ bool journalSummary(size_t *pnItems, bool *pbMove, Str *pstrDest) {
 
 // ---------------------------------------------------------------- the plan
 
+static int compareSubs(const void *a, const void *b) {
+    return wcscmp((*(const JournalSub *const *)a)->pszPath,
+                  (*(const JournalSub *const *)b)->pszPath);
+}
+
 // Whether a copy is still as it was written: the same kind, size and time,
-// and for a folder the same content, with no link anywhere.
-static bool isUnchanged(const Journal *pj, const JournalItem *pItem, const JournalStamp *pNow,
-                        WideText *pPath) {
-    JournalStamp now = *pNow;
-    if (now.chKind != pItem->stamp.chKind || now.chKind == STAMP_LINK ||
-        now.size != pItem->stamp.size || now.time != pItem->stamp.time)
+// and for a folder the same content, with no link anywhere. A folder that
+// cannot be listed whole counts as changed.
+static bool isUnchanged(const Journal *pj, const JournalItem *pItem, const EntryStamp *pNow,
+                        const WCHAR *pszCopy) {
+    if (pNow->chKind == STAMP_LINK || !sameStamp(pNow, &pItem->stamp))
         return false;
-    if (now.chKind != STAMP_DIR)
+    if (pNow->chKind != STAMP_DIR)
         return true;
-    Listing tree = {}, recorded = {};
-    bool bSame = listTree(pPath, pPath->length, true, &tree) && tree.n == pItem->nSubs;
+    Listing tree = {};
+    const JournalSub **subs = (const JournalSub **)calloc(pItem->nSubs + 1, sizeof(JournalSub *));
+    bool bSame =
+        subs != NULL && listFolder(pszCopy, true, &tree) == WALK_DONE && tree.n == pItem->nSubs;
     for (size_t i = 0; bSame && i < pItem->nSubs; i++) {
-        const JournalSub *pSub = &pj->pSubs[pItem->firstSub + i];
-        bSame = pSub->stamp.chKind != STAMP_LINK &&
-                addEntry(&recorded, pSub->pszPath, wcslen(pSub->pszPath), &pSub->stamp);
+        subs[i] = &pj->pSubs[pItem->firstSub + i];
+        bSame = subs[i]->stamp.chKind != STAMP_LINK;
     }
     if (bSame) {
-        sortListing(&tree, compareExact);
-        sortListing(&recorded, compareExact);
+        sortListing(&tree, true);
+        qsort(subs, pItem->nSubs, sizeof(JournalSub *), compareSubs);
     }
-    for (size_t i = 0; bSame && i < tree.n; i++) {
-        const Entry *a = &tree.p[i], *b = &recorded.p[i];
-        bSame = wcscmp(tree.names.p + a->offName, recorded.names.p + b->offName) == 0 &&
-                a->stamp.chKind == b->stamp.chKind && a->stamp.size == b->stamp.size &&
-                a->stamp.time == b->stamp.time;
-    }
+    for (size_t i = 0; bSame && i < tree.n; i++)
+        bSame = wcscmp(listedName(&tree, &tree.p[i]), subs[i]->pszPath) == 0 &&
+                sameStamp(&tree.p[i].stamp, &subs[i]->stamp);
+    free(subs);
     freeListing(&tree);
-    freeListing(&recorded);
     return bSame;
 }
 
@@ -380,17 +247,14 @@ bool planUndo(const Journal *pj, UndoPlan *pp) {
     size_t cchFolder = path.length;
     // One listing of the destination tells what is there and how it is.
     Listing dest = {};
-    path.length = cchFolder - 1;
-    path.p[path.length] = 0;
-    bOk = bOk && listTree(&path, path.length, false, &dest);
     if (bOk)
-        path.p[cchFolder - 1] = L'\\';
-    sortListing(&dest, compareFolded);
+        listFolder(pj->pszDest, false, &dest);
+    sortListing(&dest, false);
     for (size_t i = 0; bOk && i < pj->nItems; i++) {
         const JournalItem *pItem = &pj->pItems[i];
         path.length = cchFolder;
         bOk = appendWide(&path, pItem->pszName, wcslen(pItem->pszName));
-        const Entry *pe = bOk ? findEntry(&dest, pItem->pszName) : NULL;
+        const ListedEntry *pe = bOk ? findListed(&dest, pItem->pszName) : NULL;
         if (pe == NULL)
             continue; // gone since: nothing to take back
         if (pItem->bExisted)
@@ -401,7 +265,7 @@ bool planUndo(const Journal *pj, UndoPlan *pp) {
             bOk = addLeft(pp, pItem->pszSource, IDS_UNDO_NO_FOLDER);
         else if (pj->bMove)
             bOk = addTaken(pp, path.p, pItem->pszSource);
-        else if (!isUnchanged(pj, pItem, &pe->stamp, &path))
+        else if (!isUnchanged(pj, pItem, &pe->stamp, path.p))
             bOk = addLeft(pp, path.p, IDS_UNDO_CHANGED);
         else
             bOk = addTaken(pp, path.p, NULL);

@@ -5,15 +5,14 @@
 #pragma once
 #include <windows.h>
 #include "journal.h"
+#include "plan.h"
 #include "portystr.h"
 
-// Records what the transfer wrote: the sources (NUL-separated, ended by an
-// empty item, as the file operation took them), the name each got in the
-// destination (the same form), and '1' or '0' for each item whose name was
-// there before (items past its end count as there). Nothing is written when
-// no name that was free before is in the destination now.
-void recordTransfer(bool bMove, const char *pszDest, const char *pszList, const char *pszNames,
-                    const char *pszExisted);
+// Records what the transfer wrote, as its completed plan tells: each item
+// by the name it was written to, whether that name was free before, and how
+// its copy stands now. Nothing is written when no name that was free before
+// holds the transfer's copy now: the last journal is kept then.
+void recordTransfer(const TransferPlan *pPlan);
 
 #define JOURNAL_NONE    0
 #define JOURNAL_READ    1

@@ -6,11 +6,8 @@
 // are deleted afterwards. The walk is wide, so that no name is passed over
 // for want of the code page.
 #include "verify.h"
-#include "portystr.h"
 #include "progress.h"
 #include "resource.h"
-#include "version.h"
-#include <mbstring.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,12 +18,6 @@
 #define VERIFY_CHUNK    (1024 * 1024)
 #define VERIFY_PATH_CCH 32768 // the most a wide path holds
 #define VERIFY_LISTED   100   // names the warning shows
-
-// A growing wide text.
-struct WideText {
-    WCHAR *psz;
-    size_t cch;
-};
 
 // The state of one verification.
 struct Verify {
@@ -45,31 +36,22 @@ struct Verify {
     char szCancel[64];
 };
 
-static void appendWide(WideText *pText, const WCHAR *psz) {
-    size_t cch = wcslen(psz);
-    WCHAR *p = (WCHAR *)realloc(pText->psz, (pText->cch + cch + 1) * sizeof(WCHAR));
-    if (p == NULL)
-        return; // the message goes out shorter; the counts stay right
-    memcpy(p + pText->cch, psz, (cch + 1) * sizeof(WCHAR));
-    pText->psz = p;
-    pText->cch += cch;
-}
-
-// Appends the string-table text uId, formatted with n.
-static void appendText(WideText *pText, UINT uId, unsigned int n) {
+// Appends the string-table text uId, formatted with n. Where memory runs out
+// the message goes out shorter; the counts stay right.
+static void appendFormatted(WideText *pText, UINT uId, unsigned int n) {
     WCHAR szFormat[512], szText[600];
     if (LoadStringW(GetModuleHandleA(NULL), uId, szFormat, 512) <= 0)
         return;
     _snwprintf(szText, 599, szFormat, n);
     szText[599] = L'\0';
-    appendWide(pText, szText);
+    appendText(pText, szText);
 }
 
 static void noteFailed(Verify *pv, const WCHAR *pszName) {
     if (pv->nFailed++ >= VERIFY_LISTED)
         return;
-    appendWide(&pv->failed, pszName);
-    appendWide(&pv->failed, L"\r\n");
+    appendText(&pv->failed, pszName);
+    appendText(&pv->failed, L"\r\n");
 }
 
 static bool stepVerify(Verify *pv) {
@@ -141,53 +123,69 @@ static bool compareFile(Verify *pv) {
     return bSame;
 }
 
-static bool verifyEntry(Verify *pv, DWORD dwAttr);
+// One walk of a sent folder: its copy's path, and whether all is proven.
+struct VerifyWalk {
+    Verify *pv;
+    WideText copy; // the folder's copy
+    bool bProven;
+};
 
-static bool isDot(const WCHAR *pszName) {
-    return wcscmp(pszName, L".") == 0 || wcscmp(pszName, L"..") == 0;
+// Each entry below the sent folder against its place in the copy. A folder
+// reached through a link leads out of what was sent, so it is not walked,
+// and it leaves what holds it unproven. A linked file is read through its
+// link, as the shell copied it.
+static int verifyInFolder(void *pContext, WideText *pPath, size_t cchTop,
+                          const WIN32_FIND_DATAW *pfd) {
+    VerifyWalk *pw = (VerifyWalk *)pContext;
+    Verify *pv = pw->pv;
+    DWORD dwAttr = pfd->dwFileAttributes;
+    if (wcscmp(pfd->cFileName, L".") == 0)
+        return WALK_NEXT;
+    const WCHAR *pszRel = pPath->p + cchTop; // "\name..."
+    size_t cchRel = pPath->length - cchTop;
+    bool bLinkedFolder =
+        (dwAttr & FILE_ATTRIBUTE_DIRECTORY) && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (bLinkedFolder || pPath->length >= VERIFY_PATH_CCH ||
+        pw->copy.length + cchRel >= VERIFY_PATH_CCH) {
+        noteFailed(pv, pPath->p);
+        pw->bProven = false;
+        return WALK_NEXT;
+    }
+    memcpy(pv->szSource, pPath->p, (pPath->length + 1) * sizeof(WCHAR));
+    memcpy(pv->szCopy, pw->copy.p, pw->copy.length * sizeof(WCHAR));
+    memcpy(pv->szCopy + pw->copy.length, pszRel, (cchRel + 1) * sizeof(WCHAR));
+    if (!(dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
+        pw->bProven = compareFile(pv) && pw->bProven;
+        return pv->progress.bCancelled ? WALK_STOP : WALK_NEXT;
+    }
+    DWORD dwCopy = GetFileAttributesW(pv->szCopy);
+    if (dwCopy != INVALID_FILE_ATTRIBUTES && (dwCopy & FILE_ATTRIBUTE_DIRECTORY))
+        return WALK_INTO;
+    noteFailed(pv, pv->szCopy);
+    pw->bProven = false;
+    return WALK_NEXT;
 }
 
 // Compares everything inside the folder szSource with the folder szCopy, at
-// every depth; true when all of it was proven. A listing that ends with an
-// error other than its end leaves the folder unproven.
+// every depth; true when all of it was proven. A listing that fails or ends
+// early leaves the folder unproven.
 static bool verifyFolder(Verify *pv) {
+    VerifyWalk walk = {pv, {}, true};
+    WideText source = {};
     DWORD dwAttr = GetFileAttributesW(pv->szCopy);
-    size_t cchSource = wcslen(pv->szSource), cchCopy = wcslen(pv->szCopy);
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = INVALID_HANDLE_VALUE;
-    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY) &&
-        appendName(pv->szSource, cchSource, L"*"))
-        hFind = FindFirstFileW(pv->szSource, &fd);
-    pv->szSource[cchSource] = L'\0';
-    if (hFind == INVALID_HANDLE_VALUE) {
+    if (dwAttr == INVALID_FILE_ATTRIBUTES || !(dwAttr & FILE_ATTRIBUTE_DIRECTORY) ||
+        !appendText(&walk.copy, pv->szCopy) || !appendText(&source, pv->szSource)) {
         noteFailed(pv, pv->szCopy);
-        return false;
+        walk.bProven = false;
+    } else if (walkFolder(&source, verifyInFolder, &walk) == WALK_UNKNOWN) {
+        noteFailed(pv, source.p);
+        walk.bProven = false;
     }
-    bool bProven = true;
-    do {
-        if (isDot(fd.cFileName))
-            continue;
-        if (appendName(pv->szSource, cchSource, fd.cFileName) &&
-            appendName(pv->szCopy, cchCopy, fd.cFileName)) {
-            bProven = verifyEntry(pv, fd.dwFileAttributes) && bProven;
-        } else {
-            noteFailed(pv, pv->szSource);
-            bProven = false;
-        }
-        pv->szSource[cchSource] = L'\0';
-        pv->szCopy[cchCopy] = L'\0';
-    } while (!pv->progress.bCancelled && FindNextFileW(hFind, &fd));
-    if (!pv->progress.bCancelled && GetLastError() != ERROR_NO_MORE_FILES) {
-        noteFailed(pv, pv->szSource);
-        bProven = false;
-    }
-    FindClose(hFind);
-    return bProven && !pv->progress.bCancelled;
+    freeWide(&source);
+    freeWide(&walk.copy);
+    return walk.bProven && !pv->progress.bCancelled;
 }
 
-// A folder reached through a link leads out of what was sent, so it is not
-// walked, and it leaves what holds it unproven. A linked file is read
-// through its link, as the shell copied it.
 static bool verifyEntry(Verify *pv, DWORD dwAttr) {
     if (!(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
         return compareFile(pv);
@@ -198,80 +196,46 @@ static bool verifyEntry(Verify *pv, DWORD dwAttr) {
     return verifyFolder(pv);
 }
 
-// Converts cb bytes of the ANSI text (up to its NUL) into the wide path.
-static bool widePath(const char *psz, int cb, WCHAR *pszWide) {
-    int cch =
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, psz, cb, pszWide, VERIFY_PATH_CCH - 1);
-    pszWide[cch > 0 ? cch : 0] = L'\0';
-    return cch > 0;
-}
-
-// What FOF_WANTMAPPINGHANDLE hands back: the count, then the array.
-struct NameMappings {
-    UINT uCount;
-    SHNAMEMAPPINGA *pMappings;
-};
-
-const char *mappedPath(HANDLE hMappings, const char *pszItem, size_t *pcchNew) {
-    const NameMappings *pMappings = (const NameMappings *)hMappings;
-    size_t cchItem = strlen(pszItem);
-    for (UINT i = 0; pMappings != NULL && i < pMappings->uCount; i++) {
-        const SHNAMEMAPPINGA *pm = &pMappings->pMappings[i];
-        if (pm->pszOldPath == NULL || pm->pszNewPath == NULL || pm->cchOldPath < 0 ||
-            pm->cchNewPath <= 0 || cchItem != (size_t)pm->cchOldPath ||
-            _mbsnbicmp((const unsigned char *)pszItem, (const unsigned char *)pm->pszOldPath,
-                       cchItem) != 0)
-            continue;
-        // The count is the shell's word; the name ends at its NUL all the same.
-        *pcchNew = strnlen(pm->pszNewPath, (size_t)pm->cchNewPath);
-        return pm->pszNewPath;
-    }
-    return NULL;
-}
-
-// Sets szSource to the item and szCopy to what the transfer wrote for it: the
-// name the shell's mappings give, else the item's name in the destination.
-static bool locateItem(Verify *pv, const char *pszItem, const char *pszDest, HANDLE hMappings) {
-    if (!widePath(pszItem, (int)strlen(pszItem), pv->szSource))
+// Sets szSource to the item and szCopy to what the transfer wrote for it, as
+// the plan tells; false when the plan knows no copy.
+static bool locateItem(Verify *pv, const TransferPlan *pp, const PlanItem *pi) {
+    const WCHAR *pszSource = planText(pp, pi->offSource);
+    size_t cch = wcslen(pszSource);
+    if (pi->offWritten == 0 || pi->source.chKind == 0 || cch >= VERIFY_PATH_CCH)
         return false;
-    size_t cchNew = 0;
-    const char *pszNew = mappedPath(hMappings, pszItem, &cchNew);
-    if (pszNew != NULL)
-        return widePath(pszNew, (int)cchNew, pv->szCopy);
-    const char *pszSep = (const char *)_mbsrchr((const unsigned char *)pszItem, '\\');
-    const char *pszName = pszSep != NULL ? pszSep + 1 : pszItem;
-    WCHAR szName[MAX_PATH];
-    return *pszName != '\0' && widePath(pszDest, (int)strlen(pszDest), pv->szCopy) &&
-           MultiByteToWideChar(CP_ACP, 0, pszName, -1, szName, MAX_PATH) > 0 &&
-           appendName(pv->szCopy, wcslen(pv->szCopy), szName);
+    memcpy(pv->szSource, pszSource, (cch + 1) * sizeof(WCHAR));
+    const WCHAR *pszDest = planText(pp, pp->offDest);
+    cch = wcslen(pszDest);
+    if (cch >= VERIFY_PATH_CCH)
+        return false;
+    memcpy(pv->szCopy, pszDest, (cch + 1) * sizeof(WCHAR));
+    return appendName(pv->szCopy, cch, planText(pp, pi->offWritten));
 }
 
-// Compares every item of the request's list with its copy, until Cancel;
-// pbProven[i] tells whether item i was proven whole.
+// Compares every item of the plan with its copy, until Cancel; pbProven[i]
+// tells whether item i was proven whole. An item that stood in the
+// destination already was not moved, so there is nothing to prove of it.
 static void verifyItems(Verify *pv, const VerifyRequest *pr, bool *pbProven) {
-    size_t i = 0;
-    for (const char *pszItem = pr->pszList; *pszItem != '\0' && !pv->progress.bCancelled;
-         pszItem += strlen(pszItem) + 1, i++) {
-        DWORD dwAttr = INVALID_FILE_ATTRIBUTES;
-        if (locateItem(pv, pszItem, pr->pszDest, pr->hNameMappings))
-            dwAttr = GetFileAttributesW(pv->szSource);
-        if (dwAttr == INVALID_FILE_ATTRIBUTES) {
-            WCHAR szItem[MAX_PATH] = L"";
-            MultiByteToWideChar(CP_ACP, 0, pszItem, -1, szItem, MAX_PATH - 1);
-            noteFailed(pv, szItem);
-        } else {
-            pbProven[i] = verifyEntry(pv, dwAttr);
-        }
+    const TransferPlan *pp = pr->pPlan;
+    for (size_t i = 0; i < pp->nItems && !pv->progress.bCancelled; i++) {
+        const PlanItem *pi = &pp->pItems[i];
+        if (pr->bMove && pi->nBefore == BEFORE_SELF)
+            continue;
+        if (locateItem(pv, pp, pi))
+            pbProven[i] = verifyEntry(pv, pi->dwAttr);
+        else
+            noteFailed(pv, planText(pp, pi->offSource));
     }
 }
 
 // The sources proven whole go, in one file operation; true when they went.
 static bool deleteProven(const VerifyRequest *pr, const bool *pbProven) {
     Str strList = {};
-    size_t i = 0;
-    for (const char *pszItem = pr->pszList; *pszItem != '\0'; pszItem += strlen(pszItem) + 1, i++) {
+    const TransferPlan *pp = pr->pPlan;
+    for (size_t i = 0; i < pp->nItems; i++) {
         if (!pbProven[i])
             continue;
+        const char *pszItem = pp->pItems[i].pszItem;
         unsigned int before = strList.length;
         appendStr(&strList, pszItem);
         appendStr(&strList, "\n");
@@ -300,33 +264,30 @@ static int report(Verify *pv, const VerifyRequest *pr, bool bDeleted) {
     WideText text = {};
     bool bCancelled = pv->progress.bCancelled;
     if (bCancelled)
-        appendText(&text, IDS_VERIFY_CANCELLED, pv->nProven);
+        appendFormatted(&text, IDS_VERIFY_CANCELLED, pv->nProven);
     if (pv->nFailed != 0) {
-        appendText(&text, IDS_VERIFY_FAILED, pv->nFailed);
-        appendWide(&text, pv->failed.psz != NULL ? pv->failed.psz : L"");
+        appendFormatted(&text, IDS_VERIFY_FAILED, pv->nFailed);
+        appendText(&text, pv->failed.p != NULL ? pv->failed.p : L"");
         if (pv->nFailed > VERIFY_LISTED)
-            appendText(&text, IDS_VERIFY_MORE, pv->nFailed - VERIFY_LISTED);
+            appendFormatted(&text, IDS_VERIFY_MORE, pv->nFailed - VERIFY_LISTED);
     }
     if (pr->bMove && (bCancelled || pv->nFailed != 0))
-        appendText(&text, bCancelled ? IDS_VERIFY_KEPT_ALL : IDS_VERIFY_KEPT, 0);
+        appendFormatted(&text, bCancelled ? IDS_VERIFY_KEPT_ALL : IDS_VERIFY_KEPT, 0);
     if (!bDeleted)
-        appendText(&text, IDS_DELETE_FAILED, 0);
-    bool bWarn = text.cch != 0;
+        appendFormatted(&text, IDS_DELETE_FAILED, 0);
+    bool bWarn = text.length != 0;
     if (!bWarn && pr->bNotify)
-        appendText(&text, pr->bMove ? IDS_MOVE_VERIFIED : IDS_COPY_VERIFIED, pv->nProven);
-    if (text.cch != 0 && pv->nBuffered != 0)
-        appendText(&text, IDS_VERIFY_BUFFERED, pv->nBuffered);
-    if (text.cch != 0)
-        MessageBoxW(NULL, text.psz, L"" PORTERLY_TITLE,
-                    bWarn ? MB_ICONWARNING : MB_ICONINFORMATION);
-    free(text.psz);
+        appendFormatted(&text, pr->bMove ? IDS_MOVE_VERIFIED : IDS_COPY_VERIFIED, pv->nProven);
+    if (text.length != 0 && pv->nBuffered != 0)
+        appendFormatted(&text, IDS_VERIFY_BUFFERED, pv->nBuffered);
+    if (text.length != 0)
+        showWide(NULL, text.p, bWarn ? MB_ICONWARNING : MB_ICONINFORMATION);
+    freeWide(&text);
     return bWarn ? 1 : 0;
 }
 
 int verifyTransfer(const VerifyRequest *pr) {
-    size_t nItems = 0;
-    for (const char *p = pr->pszList; *p != '\0'; p += strlen(p) + 1)
-        nItems++;
+    size_t nItems = pr->pPlan->nItems;
     Verify *pv = (Verify *)calloc(1, sizeof(Verify));
     bool *pbProven = (bool *)calloc(nItems + 1, sizeof(bool));
     BYTE *pBuffers =
@@ -343,15 +304,15 @@ int verifyTransfer(const VerifyRequest *pr) {
         // After Cancel nothing goes: what was proven so far stays in both places.
         bool bDeleted = !pr->bMove || pv->progress.bCancelled || deleteProven(pr, pbProven);
         nStatus = report(pv, pr, bDeleted);
-        free(pv->failed.psz);
+        freeWide(&pv->failed);
     } else {
         // Nothing was proven, so nothing is deleted.
         WideText text = {};
-        appendText(&text, IDS_VERIFY_CANCELLED, 0);
+        appendFormatted(&text, IDS_VERIFY_CANCELLED, 0);
         if (pr->bMove)
-            appendText(&text, IDS_VERIFY_KEPT_ALL, 0);
-        MessageBoxW(NULL, text.psz != NULL ? text.psz : L"", L"" PORTERLY_TITLE, MB_ICONWARNING);
-        free(text.psz);
+            appendFormatted(&text, IDS_VERIFY_KEPT_ALL, 0);
+        showWide(NULL, text.p != NULL ? text.p : L"", MB_ICONWARNING);
+        freeWide(&text);
     }
     if (pBuffers != NULL)
         VirtualFree(pBuffers, 0, MEM_RELEASE);

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
+#include "plan.h"
 
 typedef int(WINAPI *FileOperationProc)(LPSHFILEOPSTRUCTA);
 
@@ -12,17 +13,9 @@ typedef int(WINAPI *FileOperationProc)(LPSHFILEOPSTRUCTA);
 // them cannot be told: such a move is then proven like any other.
 bool onOneVolume(const char *pszList, const char *pszDest);
 
-// The path the shell gave pszItem, by the name mappings that
-// FOF_WANTMAPPINGHANDLE handed back (hMappings, or null), and its length in
-// *pcchNew (the shell's count, bounded by the name's NUL); null when it gave
-// none. Shared with the read-only clearing and the journal.
-const char *mappedPath(HANDLE hMappings, const char *pszItem, size_t *pcchNew);
-
 // What the driver hands over once the shell's file operation returned 0.
 struct VerifyRequest {
-    const char *pszList;                // the sources, NUL-separated
-    const char *pszDest;                // the destination folder
-    HANDLE hNameMappings;               // the shell's new names, or null
+    const TransferPlan *pPlan;          // what was sent, and where it was written
     bool bMove;                         // the sources go once proven
     bool bNotify;                       // say how many files were verified
     FileOperationProc pfnFileOperation; // deletes the proven sources

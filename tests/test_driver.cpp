@@ -264,6 +264,68 @@ TEST_F(Driver_, DestinationGoneBeforeYesKeepsTheSources) {
     EXPECT_EQ(dest, history0());
 }
 
+// The folder's entry named exactly so, as a click in the tree gives it (the
+// browser cannot reach such a name by its path: Wine strips the blank).
+LPITEMIDLIST exactEntry(const std::wstring &folder, const std::wstring &name) {
+    LPITEMIDLIST pidlFolder = NULL, pidlChild = NULL, pidlFound = NULL;
+    IShellFolder *pFolder = NULL;
+    IEnumIDList *pEnum = NULL;
+    if (SUCCEEDED(SHParseDisplayName(folder.c_str(), NULL, &pidlFolder, 0, NULL)) &&
+        SUCCEEDED(SHBindToObject(NULL, pidlFolder, NULL, IID_IShellFolder, (void **)&pFolder)) &&
+        pFolder->EnumObjects(NULL, SHCONTF_FOLDERS, &pEnum) == S_OK) {
+        while (pidlFound == NULL && pEnum->Next(1, &pidlChild, NULL) == S_OK) {
+            LPITEMIDLIST pidl = ILCombine(pidlFolder, pidlChild);
+            WCHAR szPath[MAX_PATH] = L"";
+            if (SHGetPathFromIDListW(pidl, szPath) && folder + L"\\" + name == szPath)
+                pidlFound = pidl;
+            else
+                ILFree(pidl);
+            ILFree(pidlChild);
+        }
+        pEnum->Release();
+    }
+    if (pFolder != NULL)
+        pFolder->Release();
+    ILFree(pidlFolder);
+    return pidlFound;
+}
+
+// Folders the shell would read as their twins ("Docs" for "Docs "), made as
+// a share or a \\?\ path makes them: named and refused, nothing copied, and
+// the chooser again.
+TEST_F(Driver_, DestinationsReadAsTheirTwinsAreRefused) {
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM);
+    std::string a = dir.file("a.txt");
+    for (const wchar_t *pszName : {L"Docs ", L"Backup."}) {
+        std::wstring twin = toWide(dest) + L"\\" + pszName;
+        CreateDirectoryW((L"\\\\?\\" + twin).c_str(), NULL);
+        LPITEMIDLIST pidl = exactEntry(toWide(dest), pszName);
+        ASSERT_NE(nullptr, pidl);
+        std::wstring text;
+        UiDriver driver([&] {
+            HWND hChooser = waitChooser();
+            SendMessageA(hChooser, BFFM_SETSELECTIONA, FALSE, (LPARAM)pidl);
+            PostMessageA(chooserCopy(hChooser), BM_CLICK, 0, 0);
+            waitGone(hChooser);
+            HWND hBox = waitMessageBox();
+            text = hBox != NULL ? wideText(GetDlgItem(hBox, 0xFFFF)) : L"";
+            clickId(hBox, IDOK);
+            waitGone(hBox);
+            HWND hAgain = waitChooser();
+            PostMessageA(chooserCancel(hAgain), BM_CLICK, 0, 0);
+            waitGone(hAgain);
+        });
+        EXPECT_EQ(0, run(a));
+        EXPECT_EQ(0, driver.finish());
+        EXPECT_EQ(0u, text.find(L"\u6B21\u306E\u8EE2\u9001\u5148")); // "the destination below"
+        EXPECT_NE(std::wstring::npos, text.find(twin));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+                  GetFileAttributesW((L"\\\\?\\" + twin + L"\\a.txt").c_str()));
+        RemoveDirectoryW((L"\\\\?\\" + twin).c_str()); // beyond the fixture's own removal
+        ILFree(pidl);
+    }
+}
+
 struct FlagCase {
     DWORD dwFlags;
     const char *button;
@@ -273,12 +335,16 @@ struct FlagCase {
 
 TEST_F(Driver_, RequestForEachOption) {
     const FlagCase cases[] = {
-        {0, nullptr, FO_COPY, 0},
+        // Where the shell may name a copy anew (on a collision, or where its
+        // question offers to keep both) its mappings are asked for.
+        {0, nullptr, FO_COPY, FOF_WANTMAPPINGHANDLE},
         {OPT_SILENT_OVERWRITE, nullptr, FO_COPY, FOF_NOCONFIRMATION},
-        {OPT_NO_OVERWRITE, nullptr, FO_COPY, FOF_RENAMEONCOLLISION},
-        {OPT_SILENT_OVERWRITE | OPT_NO_OVERWRITE, nullptr, FO_COPY, 0x18},
-        {OPT_SILENT_OVERWRITE | OPT_NO_OVERWRITE, "移動(&M)", FO_MOVE, 0x18},
-        {0x1FF & ~OPT_NOTIFY & ~OPT_CLEAR_READONLY, "移動(&M)", FO_MOVE, 0x18},
+        {OPT_NO_OVERWRITE, nullptr, FO_COPY, FOF_RENAMEONCOLLISION | FOF_WANTMAPPINGHANDLE},
+        {OPT_SILENT_OVERWRITE | OPT_NO_OVERWRITE, nullptr, FO_COPY, 0x18 | FOF_WANTMAPPINGHANDLE},
+        {OPT_SILENT_OVERWRITE | OPT_NO_OVERWRITE, "移動(&M)", FO_MOVE,
+         0x18 | FOF_WANTMAPPINGHANDLE},
+        {0x1FF & ~OPT_NOTIFY & ~OPT_CLEAR_READONLY, "移動(&M)", FO_MOVE,
+         0x18 | FOF_WANTMAPPINGHANDLE},
         // A verified move within one volume is the same rename.
         {OPT_VERIFY | OPT_SILENT_OVERWRITE, "移動(&M)", FO_MOVE, FOF_NOCONFIRMATION},
     };
@@ -433,20 +499,27 @@ TEST(Verification, SizesThenEveryByteUnderTheNameWritten) {
         CreateDirectoryA(dst.c_str(), NULL);
         if (c.copyName)
             copy = dir.file(std::string("dst\\") + c.copyName, c.copy);
-        SHNAMEMAPPINGA mapping = {(LPSTR)item.c_str(), (LPSTR)copy.c_str(), (int)item.size(),
-                                  (int)copy.size()};
-        NameMappings mappings = {1, &mapping};
+        std::wstring wItem = toWide(item), wCopy = toWide(copy);
+        SHNAMEMAPPINGW mapping = {(LPWSTR)wItem.c_str(), (LPWSTR)wCopy.c_str(), (int)wItem.size(),
+                                  (int)wCopy.size()};
+        struct {
+            UINT uCount;
+            SHNAMEMAPPINGW *p;
+        } mappings = {1, &mapping};     // as the shell hands them back
         std::string list = item + '\0'; // and the string's own NUL
-        VerifyRequest request = {list.c_str(), dst.c_str(), c.bMapped ? &mappings : NULL,
-                                 false,        false,       NULL};
+        TransferPlan plan;
+        ASSERT_TRUE(makePlan(&plan, list.c_str(), dst.c_str(), 0));
+        completePlan(&plan, c.bMapped ? &mappings : NULL, NULL);
+        VerifyRequest request = {&plan, false, false, NULL};
         bool bProven[2] = {};
         pv->nFailed = 0;
         verifyItems(pv, &request, bProven);
+        freeTransferPlan(&plan);
         EXPECT_EQ(c.bProven, bProven[0]);
         EXPECT_EQ(c.bProven ? 0u : 1u, pv->nFailed);
     }
     VirtualFree(pv->pSource, 0, MEM_RELEASE);
-    free(pv->failed.psz);
+    freeWide(&pv->failed);
     free(pv);
 }
 
@@ -467,7 +540,11 @@ TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
         list += dir.file(name, name) + '\0';
         dir.file(std::string("dst\\") + name, name);
     }
-    VerifyRequest request = {list.c_str(), dst.c_str(), NULL, true, false, spoilingFileOperation};
+    list += '\0';
+    TransferPlan plan;
+    ASSERT_TRUE(makePlan(&plan, list.c_str(), dst.c_str(), PLAN_MOVE));
+    completePlan(&plan, NULL, NULL);
+    VerifyRequest request = {&plan, true, false, spoilingFileOperation};
     fileOps.clear();
     std::string message;
     UiDriver driver([&] {
@@ -480,6 +557,7 @@ TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
     pfnTickCount = cancellingClock;
     EXPECT_EQ(1, verifyTransfer(&request));
     pfnTickCount = GetTickCount;
+    freeTransferPlan(&plan);
     EXPECT_EQ(0, driver.finish());
     EXPECT_TRUE(fileOps.empty());
     EXPECT_EQ("照合を中止しました。1 個のファイルを照合済みです。\r\n\r\n"

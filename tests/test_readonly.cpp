@@ -1,12 +1,14 @@
 // Read-only clearing after a transfer, on real trees in the Wine prefix:
-// ChangeFileAttr directly on a destination folder, and once through a whole
-// run with the option set. Wine cannot set a folder's read-only bit from
+// ChangeFileAttr on a plan whose names stand in a destination folder, the
+// driver's transfer() with the shell's operation or a stand-in for it, and
+// once a whole run with the option set. Wine cannot set a folder's read-only bit from
 // Windows code; a folder made chmod 555 from Unix reads as read-only, so the
 // tests start /bin/chmod (Wine runs Unix programs through CreateProcess).
 #include <gtest/gtest.h>
 #include "harness.h"
 #include <functional>
 #include "../src/porty4.cpp"
+#include "../src/clearing.cpp"
 #include <commctrl.h>
 
 // ---------------------------------------------------------------- helpers
@@ -86,9 +88,36 @@ static std::string nulList(const std::vector<std::string> &paths) {
     return list + '\0';
 }
 
-static void clearIn(const std::string &dest, const std::vector<std::string> &sources) {
-    std::string list = nulList(sources);
-    ChangeFileAttr(dest.c_str(), list.c_str(), NULL, NULL, NULL);
+static size_t addPlanName(TransferPlan *pp, const std::wstring &name) {
+    size_t off = pp->text.length;
+    appendWide(&pp->text, name.c_str(), name.size() + 1);
+    return off;
+}
+
+// Clears by a plan in which the transfer wrote each of the names into dest,
+// as they stand there now; pfnRealloc serves the clearing itself.
+static void clearIn(const std::string &dest, const std::vector<std::string> &names,
+                    void *(*pfnRealloc)(void *, size_t) = realloc) {
+    TransferPlan plan = {};
+    appendWide(&plan.text, L"", 1);
+    plan.offDest = addPlanName(&plan, toWide(dest));
+    std::vector<PlanItem> items(names.size());
+    for (size_t i = 0; i < names.size(); i++) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW(toWide(dest + "\\" + names[i]).c_str(), &fd);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h) << names[i];
+        FindClose(h);
+        items[i].offWritten = addPlanName(&plan, toWide(names[i]));
+        items[i].bThere = items[i].bWritten = true;
+        stampOf(&fd, &items[i].after);
+        items[i].dwAfterAttr = fd.dwFileAttributes;
+    }
+    plan.pItems = items.data();
+    plan.nItems = items.size();
+    pfnStrRealloc = pfnRealloc;
+    ChangeFileAttr(&plan);
+    pfnStrRealloc = realloc;
+    freeWide(&plan.text);
 }
 
 // ---------------------------------------------------------------- the clearing itself
@@ -100,7 +129,7 @@ TEST(ReadOnlyClearing, FilesLoseOnlyTheReadOnlyBit) {
     std::string other = roFile(dest, "other.txt");
     ASSERT_TRUE(isReadOnly(hidden));
     ASSERT_TRUE(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
-    clearIn(dest.path, {"C:\\src\\hidden.txt", "D:\\elsewhere\\plain.txt"});
+    clearIn(dest.path, {"hidden.txt", "plain.txt"});
     EXPECT_FALSE(isReadOnly(hidden));
     EXPECT_TRUE(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_FALSE(isReadOnly(plain));
@@ -124,7 +153,7 @@ TEST(ReadOnlyClearing, FolderTreeIsClearedAtEveryDepthFoldersThroughDot) {
     for (const std::string &f : folders)
         ASSERT_TRUE(isReadOnly(f)) << f;
 
-    clearIn(dest.path, {"C:\\from\\tree"});
+    clearIn(dest.path, {"tree"});
     for (const std::string &p : files)
         EXPECT_FALSE(isReadOnly(p)) << p;
     for (const std::string &f : folders)
@@ -132,26 +161,31 @@ TEST(ReadOnlyClearing, FolderTreeIsClearedAtEveryDepthFoldersThroughDot) {
     EXPECT_TRUE(GetFileAttributesA(files[1].c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 
+// The plan writes nothing under a drive's root, a "." or ".." name, a name
+// with a slash or a missing item's name: the clearing never walks the drive,
+// the destination's parent or a folder that was never sent.
 TEST(ReadOnlyClearing, RootItemsAndMissingNamesChangeNothing) {
     TestDir dest("ro_skip");
     std::string keep = roFile(dest, "keep.txt");
     std::string sub = dest.folder("sub");
     std::string inner = roFile(dest, "sub\\inner.txt");
-    // A root item must not become a walk of the current drive.
     std::string rootFile = "C:\\porterly-ro-root.txt";
     HANDLE h = CreateFileA(rootFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_READONLY, NULL);
     CloseHandle(h);
     ASSERT_TRUE(isReadOnly(rootFile));
-    // Nor may "." or ".." become the destination or its parent, or a slash
-    // reach into a folder that was never sent.
     TestDir beside("ro_beside");
     std::string neighbour = roFile(beside, "n.txt");
     dest.folder("data");
     dest.folder("data\\sub");
     std::string unsent = roFile(dest, "data\\sub\\f.txt");
-    clearIn(dest.path, {"C:\\", "D:\\src\\", "C:\\src\\nosuch.txt", "C:\\src\\nosuch",
-                        "C:\\src\\sub\\..", "C:\\src\\.", "C:\\src\\..", "C:\\data/sub/f.txt"});
+    std::string list = nulList({"C:\\", beside.path + "\\", "C:\\src\\nosuch.txt", sub + "\\..",
+                                dest.at("."), beside.at(".."), dest.path + "\\data/sub/f.txt"});
+    TransferPlan plan;
+    ASSERT_TRUE(makePlan(&plan, list.c_str(), dest.path.c_str(), PLAN_MERGES));
+    completePlan(&plan, NULL, NULL);
+    ChangeFileAttr(&plan);
+    freeTransferPlan(&plan);
     EXPECT_TRUE(isReadOnly(keep));
     EXPECT_TRUE(isReadOnly(inner));
     EXPECT_TRUE(isReadOnly(rootFile));
@@ -172,35 +206,9 @@ TEST(ReadOnlyClearing, PathsThatCannotBeBuiltAreSkipped) {
     TestDir dest("ro_nogrow");
     dest.folder("tree");
     std::string inner = roFile(dest, "tree\\in.txt", FILE_ATTRIBUTE_HIDDEN);
-    pfnStrRealloc = failingRealloc;
-    clearIn(dest.path, {"C:\\from\\tree"});
-    pfnStrRealloc = realloc;
+    clearIn(dest.path, {"tree"}, failingRealloc);
     EXPECT_TRUE(isReadOnly(inner));
     EXPECT_FALSE(GetFileAttributesA(dest.at("tree").c_str()) & FILE_ATTRIBUTE_HIDDEN);
-}
-
-TEST(ReadOnlyClearing, ShiftJisNamesSplitAtTheRealLastBackslash) {
-    // ソ is 0x83 0x5C and 表 is 0x95 0x5C in code page 932.
-    TestDir dest("ro_sjis");
-    std::string file = roFile(dest, "ソ表.txt");
-    std::string decoy = roFile(dest, ".txt"); // what a byte-wise split would name
-    dest.folder("表");
-    std::string inner = roFile(dest, "表\\ソ.txt");
-    clearIn(dest.path, {"C:\\元\\ソ表.txt", "C:\\元\\表"});
-    EXPECT_FALSE(isReadOnly(file));
-    EXPECT_FALSE(isReadOnly(inner));
-    EXPECT_TRUE(isReadOnly(decoy));
-}
-
-TEST(ReadOnlyClearing, TheEntryWithTheSourceNameIsTheOneCleared) {
-    // Without renaming on a collision the copy took the source's name: the
-    // entry with that name is cleared, not a same-named neighbour.
-    TestDir dest("ro_collision");
-    std::string existing = roFile(dest, "a.txt");
-    std::string renamed = roFile(dest, "a (2).txt");
-    clearIn(dest.path, {"C:\\src\\a.txt"});
-    EXPECT_FALSE(isReadOnly(existing));
-    EXPECT_TRUE(isReadOnly(renamed));
 }
 
 // A link to a folder, inside a transferred folder or transferred itself,
@@ -214,7 +222,7 @@ TEST(ReadOnlyClearing, LinksAreNotFollowed) {
     std::string inner = roFile(dest, "moved\\inner.txt");
     ASSERT_TRUE(makeLink(outside.path, dest.at("moved\\junction")));
     ASSERT_TRUE(makeLink(outside.path, dest.at("linked")));
-    clearIn(dest.path, {"C:\\src\\moved", "C:\\src\\linked"});
+    clearIn(dest.path, {"moved", "linked"});
     EXPECT_FALSE(isReadOnly(inner));
     EXPECT_TRUE(isReadOnly(system));
     std::vector<std::string> links = {dest.at("moved\\junction"), dest.at("linked")};
@@ -262,33 +270,57 @@ TEST(ReadOnlyClearing, VanishedDestinationClearsNothingElsewhere) {
     EXPECT_TRUE(isReadOnly(bystander));
 }
 
-// A transfer that renames: renameFrom (a.txt) comes out as "a (2).txt", told
-// by a name mapping; b.txt is new; c.txt was there and no mapping names its copy.
-static std::string renameDest, renameFrom;
+// Names in the destination as a real copy leaves them: split at the real
+// last backslash (ソ is 0x83 0x5C and 表 is 0x95 0x5C in code page 932), and
+// the entry with the item's own name is the one cleared, never a neighbour.
+TEST(ReadOnlyClearing, CopiesClearedByTheirOwnNames) {
+    TestDir src("ro_sjis_src"), dest("ro_sjis");
+    std::string file = roFile(src, "ソ表.txt");
+    src.folder("表");
+    roFile(src, "表\\ソ.txt");
+    std::string decoy = roFile(dest, ".txt"); // what a byte-wise split would name
+    std::string neighbour = roFile(dest, "ソ表 (2).txt");
+    runTransfer(OPT_CLEAR_READONLY, file + "\n" + src.at("表") + "\n", dest.path);
+    EXPECT_FALSE(isReadOnly(dest.at("ソ表.txt")));
+    EXPECT_FALSE(isReadOnly(dest.at("表\\ソ.txt")));
+    EXPECT_TRUE(isReadOnly(file) && isReadOnly(decoy) && isReadOnly(neighbour));
+}
+
+// A transfer that renames, as the shell does on Windows: renameFrom (a.txt)
+// is copied as "a (2).txt", told by a wide name mapping; b.txt is new;
+// c.txt was there and no mapping names its copy.
+static std::string renameDest, renameFrom, renameSrc;
 static FILEOP_FLAGS renameFlags;
 static int WINAPI renamingCopy(LPSHFILEOPSTRUCTA pOp) {
     renameFlags = pOp->fFlags;
-    for (const char *pszName : {"\\a (2).txt", "\\b.txt"})
-        CloseHandle(CreateFileA((renameDest + pszName).c_str(), GENERIC_WRITE, 0, NULL,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, NULL));
-    HDSA hdsa = DSA_Create(sizeof(SHNAMEMAPPINGA), 1);
     std::string newPath = renameDest + "\\a (2).txt";
+    for (auto pair : {std::make_pair(renameFrom, newPath),
+                      std::make_pair(renameSrc + "\\b.txt", renameDest + "\\b.txt")}) {
+        CopyFileA(pair.first.c_str(), pair.second.c_str(), FALSE);
+        SetFileAttributesA(pair.second.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    HDSA hdsa = DSA_Create(sizeof(SHNAMEMAPPINGW), 1);
+    std::wstring oldPath = toWide(renameFrom), wideNew = toWide(newPath);
     // A new path's count far past its NUL: the name still ends there.
-    SHNAMEMAPPINGA m = {(LPSTR)SHAlloc(renameFrom.size() + 1), (LPSTR)SHAlloc(newPath.size() + 1),
-                        (int)renameFrom.size(), (int)newPath.size() + 0x10000000};
-    strcpy(m.pszOldPath, renameFrom.c_str());
-    strcpy(m.pszNewPath, newPath.c_str());
+    SHNAMEMAPPINGW m = {(LPWSTR)SHAlloc((oldPath.size() + 1) * 2),
+                        (LPWSTR)SHAlloc((wideNew.size() + 1) * 2), (int)oldPath.size(),
+                        (int)wideNew.size() + 0x10000000};
+    wcscpy(m.pszOldPath, oldPath.c_str());
+    wcscpy(m.pszNewPath, wideNew.c_str());
     DSA_InsertItem(hdsa, DA_LAST, &m);
     pOp->hNameMappings = hdsa;
     return 0;
 }
 
-static BOOL WINAPI failingWrite(LPCSTR, DWORD) {
+static BOOL WINAPI failingWrite(LPCWSTR, DWORD) {
     return FALSE;
 }
 
-// Rows: a.txt sent into its own folder (the shell names its copy anew, the
-// source keeps its bit); writes that fail, told and never a full success.
+// Rows: renaming asked for; the shell's own question answered "keep both"
+// (no option); a.txt sent into its own folder (it goes as a copy beside
+// itself, which the shell names anew; the source keeps its bit); writes
+// that fail, told and never a full success. The renamed copy is cleared,
+// proven and recorded for undo by its new name.
 TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone) {
     struct {
         bool bOwnFolder, bWritesFail;
@@ -296,7 +328,8 @@ TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone
         std::string message;
     } rows[] = {
         {false, false, OPT_NO_OVERWRITE, ""},
-        {true, false, OPT_SILENT_OVERWRITE, ""},
+        {false, false, 0, ""},
+        {true, false, OPT_SILENT_OVERWRITE | OPT_VERIFY, ""},
         {false, true, OPT_NO_OVERWRITE | OPT_NOTIFY,
          "コピーしましたが、2 個の項目の読み取り専用属性を解除できませんでした。"},
     };
@@ -305,10 +338,11 @@ TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone
         std::string a = roFile(dest, "a.txt"), c = roFile(dest, "c.txt");
         renameDest = dest.path;
         TestDir src("ro_src");
+        renameSrc = src.path;
         std::string list =
             src.file("a.txt") + "\n" + src.file("b.txt") + "\n" + src.file("c.txt") + "\n";
         renameFrom = row.bOwnFolder ? a : src.at("a.txt");
-        pfnSetAttributes = row.bWritesFail ? failingWrite : SetFileAttributesA;
+        pfnSetAttributes = row.bWritesFail ? failingWrite : SetFileAttributesW;
         std::string message;
         Driver driver([&] {
             HWND hBox = row.message.empty() ? NULL : waitMessageBox();
@@ -318,12 +352,17 @@ TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone
         runTransfer(OPT_CLEAR_READONLY | row.dwFlags, row.bOwnFolder ? a + "\n" : list, dest.path,
                     renamingCopy);
         driver.thread.join();
-        pfnSetAttributes = SetFileAttributesA;
+        pfnSetAttributes = SetFileAttributesW;
         EXPECT_EQ(row.message, message);
         EXPECT_TRUE(renameFlags & FOF_WANTMAPPINGHANDLE);
         EXPECT_EQ(row.bWritesFail, isReadOnly(dest.at("a (2).txt")));
         EXPECT_EQ(row.bWritesFail || row.bOwnFolder, isReadOnly(dest.at("b.txt")));
         EXPECT_TRUE(isReadOnly(a) && isReadOnly(c));
+        Journal journal;
+        ASSERT_EQ(JOURNAL_READ, readJournal(&journal));
+        EXPECT_TRUE(journal.nItems > 0 && wcscmp(journal.pItems[0].pszName, L"a (2).txt") == 0 &&
+                    !journal.pItems[0].bExisted);
+        freeJournal(&journal);
     }
 }
 
@@ -391,7 +430,7 @@ TEST(ReadOnlyClearing, LongClearingShowsItsCountAndCanBeCancelled) {
         clickId(hBox, IDOK);
     });
     pfnTickCount = steppingClock;
-    clearIn(dest.path, {"C:\\src\\tree"});
+    clearIn(dest.path, {"tree"});
     pfnTickCount = GetTickCount;
     driver.thread.join();
     // Shown at the second entry (600 ms), cancelled while the third was counted.
@@ -445,4 +484,28 @@ TEST(ReadOnlyRun, CopiedItemsComeOutWritableSourcesStayReadOnly) {
     copyWithFlags(OPT_NO_CONFIRM, tail, plain);
     EXPECT_TRUE(isReadOnly(plain + "\\doc.txt"));
     EXPECT_TRUE(isReadOnly(plain + "\\folder\\inner\\deep.txt"));
+}
+
+// An item sent into its own folder goes as a copy beside itself, named as
+// Explorer names it (the first such name is taken here), whatever the
+// options: the item itself is never written over (Wine's shell clears the
+// bit of a file it overwrites, the source included). A move leaves it be.
+TEST(ReadOnlyRun, ACopyIntoItsOwnFolderIsACopyBesideIt) {
+    for (DWORD dwFlags : {(DWORD)(OPT_SILENT_OVERWRITE | OPT_VERIFY), 0ul, (DWORD)OPT_NO_OVERWRITE,
+                          (DWORD)(OPT_MOVE | OPT_SILENT_OVERWRITE)}) {
+        SCOPED_TRACE(dwFlags);
+        TestDir own("ro_own");
+        std::string a = roFile(own, "a.txt");
+        own.folder("f");
+        own.file("f\\in.txt", "in");
+        own.file("a - コピー.txt", "taken");
+        runTransfer(OPT_CLEAR_READONLY | dwFlags, a + "\n" + own.at("f") + "\n", own.path);
+        bool bCopy = !(dwFlags & OPT_MOVE);
+        EXPECT_TRUE(isReadOnly(a));
+        EXPECT_EQ("a.txt", readFile(a));
+        EXPECT_EQ("taken", readFile(own.at("a - コピー.txt")));
+        EXPECT_EQ(bCopy ? "a.txt" : "<missing>", readFile(own.at("a - コピー (2).txt")));
+        EXPECT_FALSE(isReadOnly(own.at("a - コピー (2).txt")));
+        EXPECT_EQ(bCopy ? "in" : "<missing>", readFile(own.at("f - コピー\\in.txt")));
+    }
 }

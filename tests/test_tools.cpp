@@ -502,9 +502,14 @@ TEST(JumpMenu, ListsHistoryThenCommonThenSpecialFolders) {
     std::vector<Special> special = specialFolders();
     ASSERT_GE(special.size(), 3u);
     // A copy to take back: the last entry, which ends the chooser for the driver.
-    dir.file("b\\x.txt");
-    std::string list = a + "\\x.txt" + '\0'; // each item ends with a NUL, the list with two
-    recordTransfer(false, b.c_str(), list.c_str(), "x.txt\0", "0");
+    std::string x = dir.file("a&b\\x.txt");
+    std::string list = x + '\0'; // each item ends with a NUL, the list with two
+    TransferPlan plan;
+    ASSERT_TRUE(makePlan(&plan, list.c_str(), b.c_str(), 0));
+    CopyFileA(x.c_str(), (b + "\\x.txt").c_str(), FALSE);
+    completePlan(&plan, NULL, NULL);
+    recordTransfer(&plan);
+    freeTransferPlan(&plan);
     std::vector<MenuEntry> main, common;
     Driver driver([&] {
         HWND hChooser = openedChooser();

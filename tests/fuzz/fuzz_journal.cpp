@@ -11,6 +11,9 @@
 #include <vector>
 #include "journal.h"
 
+// The allocator the wide texts take, as the program's byte strings give it.
+void *(*pfnStrRealloc)(void *, size_t) = realloc;
+
 namespace {
 
 typedef std::u16string Text;
@@ -96,8 +99,8 @@ bool plainHex(const Text &t, unsigned long long *pv) {
     return true;
 }
 
-bool plainStamp(const Text &t, JournalStamp *ps) {
-    *ps = JournalStamp{t.empty() ? (WCHAR)0 : (WCHAR)t[0], 0, 0};
+bool plainStamp(const Text &t, EntryStamp *ps) {
+    *ps = EntryStamp{t.empty() ? (WCHAR)0 : (WCHAR)t[0], 0, 0};
     if (t == u"d" || t == u"l")
         return true;
     std::vector<Text> parts = split(t.substr(t.empty() ? 0 : 1), '.');
@@ -123,8 +126,8 @@ Text endLine(const Text &before) {
 struct PlainItem {
     Text source, name;
     bool bExisted;
-    JournalStamp stamp;
-    std::vector<std::pair<Text, JournalStamp>> subs;
+    EntryStamp stamp;
+    std::vector<std::pair<Text, EntryStamp>> subs;
 };
 
 // The journal by the rules; false when they refuse it.
@@ -146,7 +149,7 @@ bool plainRead(const Text &t, bool *pbMove, Text *pDest, std::vector<PlainItem> 
     for (size_t i = 3; i + 1 < lines.size(); i++) {
         std::vector<Text> f = split(lines[i], '\t');
         PlainItem item;
-        JournalStamp stamp;
+        EntryStamp stamp;
         if (f.size() == 5 && f[0] == u"item") {
             if ((f[1] != u"0" && f[1] != u"1") || !plainStamp(f[2], &item.stamp) ||
                 !plainAbsolute(f[3], false) || !plainName(f[4]) ||
@@ -183,7 +186,7 @@ Text wide(const WCHAR *psz) {
     return t;
 }
 
-bool sameStamp(const JournalStamp &a, const JournalStamp &b) {
+bool sameStamp(const EntryStamp &a, const EntryStamp &b) {
     return a.chKind == b.chKind && a.size == b.size && a.time == b.time;
 }
 
