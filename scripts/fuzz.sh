@@ -33,7 +33,7 @@ fuzz() {
     if [ "$stale" = 1 ]; then
         clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
             -fno-sanitize-recover=undefined -Wall -Wextra -I"$root/tests/fuzz/shim" \
-            -I"$root/src" "$@" -o "$fuzzer"
+            -I"$root/src" -I"$root/resources" "$@" -o "$fuzzer"
     fi
     [ -z "$dict" ] || dict_arg=(-dict="$dict")
     # libFuzzer stops at the first failure, so one run has at most one.

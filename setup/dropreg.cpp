@@ -27,14 +27,14 @@ static BOOL setString(HKEY hRoot, const char *pszKey, const char *pszName, const
     return rc == ERROR_SUCCESS;
 }
 
-// Whether two texts are one path as the file system compares names: case
-// aside, ordinally. A linguistic comparison (lstrcmpiA) passes over a soft
+// Whether two texts are one path as the file system compares names
+// (compareNames): a linguistic comparison (lstrcmpiA) passes over a soft
 // hyphen and so takes another copy's path for this one.
 static BOOL samePath(const char *pszA, const char *pszB) {
     WCHAR wszA[VALUE_SIZE], wszB[VALUE_SIZE];
     return MultiByteToWideChar(CP_ACP, 0, pszA, -1, wszA, VALUE_SIZE) > 0 &&
            MultiByteToWideChar(CP_ACP, 0, pszB, -1, wszB, VALUE_SIZE) > 0 &&
-           CompareStringOrdinal(wszA, -1, wszB, -1, TRUE) == CSTR_EQUAL;
+           compareNames(wszA, wszB) == 0;
 }
 
 // Whether the string value (type and size checked) equals pszExpected.
@@ -113,10 +113,8 @@ AppPathState readAppPath(char *pszProgram, const char *pszThis) {
     if (cch > 0 && wszPath[cch - 1] == L'"')
         wszPath[--cch] = L'\0';
     const WCHAR *pSep = wcsrchr(wszPath, L'\\');
-    return CompareStringOrdinal(pSep != NULL ? pSep + 1 : wszPath, -1, L"porterly.exe", -1, TRUE) ==
-                   CSTR_EQUAL
-               ? APP_PATH_COPY
-               : APP_PATH_FOREIGN;
+    return compareNames(pSep != NULL ? pSep + 1 : wszPath, L"porterly.exe") == 0 ? APP_PATH_COPY
+                                                                                 : APP_PATH_FOREIGN;
 }
 
 BOOL registerDropTarget(HKEY hClassRoot, const char *pszProgram) {

@@ -22,9 +22,6 @@
 
 #define PROGRAM_NAME  "porterly.exe"
 #define SHORTCUT_NAME "Porterly.lnk"
-// Porterly's own folder under the user's local application data (the journal
-// of the last transfer, for undo).
-#define DATA_FOLDER   L"\\Porterly"
 #define MESSAGE_SIZE  4096
 
 // The outcome of one action: exit status, message box icon and the text.
@@ -123,7 +120,7 @@ static ShortcutState readShortcut(const char *pszLink, char *pszTarget) {
     toAnsi(wszTarget, pszTarget, PATH_BYTES);
     WCHAR *pSep = wcsrchr(wszTarget, L'\\');
     const WCHAR *pszName = pSep != NULL ? pSep + 1 : wszTarget;
-    return lstrcmpiW(pszName, L"" PROGRAM_NAME) == 0 ? SHORTCUT_OURS : SHORTCUT_FOREIGN;
+    return compareNames(pszName, L"" PROGRAM_NAME) == 0 ? SHORTCUT_OURS : SHORTCUT_FOREIGN;
 }
 
 static BOOL writeShortcut(const char *pszLink, const char *pszProgram) {
@@ -219,9 +216,9 @@ static LONG deleteKeyTree(HKEY hParent, const char *pszName) {
 static void purgeDataFolder() {
     WCHAR szPath[MAX_PATH + 2] = L"";
     if (FAILED(SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, szPath)) ||
-        wcslen(szPath) + wcslen(DATA_FOLDER) >= MAX_PATH)
+        wcslen(szPath) + wcslen(PORTERLY_DATA_FOLDER) >= MAX_PATH)
         return;
-    wcscat(szPath, DATA_FOLDER);
+    wcscat(szPath, PORTERLY_DATA_FOLDER);
     if (GetFileAttributesW(szPath) == INVALID_FILE_ATTRIBUTES)
         return;
     szPath[wcslen(szPath) + 1] = L'\0'; // the list's second NUL
@@ -289,7 +286,7 @@ static void uninstall(BOOL bPurge, Outcome *pOut) {
 // ---------------------------------------------------------------- dialog
 
 static void showOutcome(HWND hOwner, const Outcome *pOut) {
-    MessageBoxA(hOwner, pOut->szText, PORTERLY_TITLE, pOut->uIcon | MB_OK);
+    showText(hOwner, pOut->szText, pOut->uIcon | MB_OK);
 }
 
 static void followChoice(HWND hDlg) {
@@ -363,7 +360,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     if (bBad || (bInstall && bUninstall) || (bPurge && !bUninstall) ||
         (bQuiet && !bInstall && !bUninstall)) {
         if (!bQuiet)
-            MessageBoxA(NULL, loadText(IDS_SETUP_USAGE), PORTERLY_TITLE, MB_ICONERROR | MB_OK);
+            showText(NULL, loadText(IDS_SETUP_USAGE), MB_ICONERROR | MB_OK);
         return EXIT_BAD_ARGS;
     }
 

@@ -439,7 +439,7 @@ static BOOL hasForbidden(const char *pszName) {
 }
 
 static void warn(HWND hOwner, const char *pszText) {
-    MessageBoxA(hOwner, pszText, APP_TITLE, MB_ICONWARNING | MB_OK);
+    showText(hOwner, pszText, MB_ICONWARNING | MB_OK);
 }
 
 static INT_PTR On_InitFolderName(HWND hwnd, Str *pstrName) {

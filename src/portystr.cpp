@@ -402,7 +402,7 @@ bool isExactPath(const char *pszPath, size_t cb, bool bWritten) {
 // lookups there ask the platform only for a name the listing may hold.
 #define LISTINGS 4
 
-struct Listing {
+struct NameIndex {
     char *pszFolder; // the folder's text, its last backslash included; null: unused
     // Each name: two bytes of length n, a byte 1 for a short name, then its
     // shape (shapeOf) and the name as listed, n bytes each.
@@ -417,12 +417,12 @@ struct Listing {
     bool bKnown;     // false: the folder could not be listed; ask the platform
 };
 
-struct Listings {
-    Listing slots[LISTINGS];
+struct NameIndexes {
+    NameIndex slots[LISTINGS];
     int next;
 };
 
-static void freeListing(Listing *p) {
+static void freeIndex(NameIndex *p) {
     free(p->pszFolder);
     free(p->pNames);
     free(p->pHash);
@@ -430,9 +430,9 @@ static void freeListing(Listing *p) {
     *p = {};
 }
 
-static void freeListings(Listings *pl) {
-    for (Listing &l : pl->slots)
-        freeListing(&l);
+static void freeIndexes(NameIndexes *pl) {
+    for (NameIndex &l : pl->slots)
+        freeIndex(&l);
 }
 
 // The length of the folder part of a path: up to its last backslash.
@@ -441,9 +441,9 @@ static size_t folderLength(const char *pszPath) {
     return pSep != NULL ? (size_t)(pSep - pszPath) + 1 : 0;
 }
 
-static Listing *findListing(Listings *pl, const char *pszPath) {
+static NameIndex *findIndex(NameIndexes *pl, const char *pszPath) {
     size_t n = folderLength(pszPath);
-    for (Listing &l : pl->slots) {
+    for (NameIndex &l : pl->slots) {
         if (l.pszFolder != NULL && strlen(l.pszFolder) == n && memcmp(l.pszFolder, pszPath, n) == 0)
             return &l;
     }
@@ -479,8 +479,8 @@ static unsigned int hashOf(const unsigned char *pShape, size_t n) {
     return h;
 }
 
-// Adds a name as a record (see Listing::pNames).
-static bool addName(Listing *pl, const char *pszName, bool bShort) {
+// Adds a name as a record (see NameIndex::pNames).
+static bool addName(NameIndex *pl, const char *pszName, bool bShort) {
     size_t n = strlen(pszName);
     char *p = pl->pNames;
     if (pl->cb + 2 * n + 3 > pl->cbRoom) {
@@ -507,7 +507,7 @@ static size_t recordLength(const unsigned char *q) {
 }
 
 // Indexes the records by shape, at most half full.
-static bool indexListing(Listing *pl) {
+static bool sortIndex(NameIndex *pl) {
     size_t c = 16;
     while (c < 2 * pl->cNames)
         c *= 2;
@@ -537,10 +537,10 @@ static bool foldsToAscii(const char *pszName) {
 // UTF-8, file systems that compare names in upper case take ı and ſ for I
 // and S. Such a folder, like one that cannot be listed or whose listing
 // ends early, is left to the platform.
-static void makeListing(Listings *pl, const char *pszPath) {
-    Listing *p = &pl->slots[pl->next];
+static void makeIndex(NameIndexes *pl, const char *pszPath) {
+    NameIndex *p = &pl->slots[pl->next];
     pl->next = (pl->next + 1) % LISTINGS;
-    freeListing(p);
+    freeIndex(p);
     size_t n = folderLength(pszPath);
     p->pszFolder = (char *)malloc(n + 2);
     if (p->pszFolder == NULL)
@@ -566,12 +566,12 @@ static void makeListing(Listings *pl, const char *pszPath) {
     // names after it are unknown, not absent.
     bKnown = bKnown && GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(hFind);
-    p->bKnown = bKnown && indexListing(p);
+    p->bKnown = bKnown && sortIndex(p);
 }
 
 // The names of the listing with the shape of the last component of pszPath:
 // how many (up to two), and the first. -1: the listing cannot tell.
-static int namesShaped(const Listing *p, const char *pszPath, const unsigned char **ppFirst) {
+static int namesShaped(const NameIndex *p, const char *pszPath, const unsigned char **ppFirst) {
     const unsigned char *pszName = (const unsigned char *)pszPath + folderLength(pszPath);
     size_t n = strlen((const char *)pszName);
     unsigned char shape[PATH_BYTES];
@@ -589,7 +589,7 @@ static int namesShaped(const Listing *p, const char *pszPath, const unsigned cha
 }
 
 // Whether the listing may hold the last component of pszPath.
-static bool mayBeListed(const Listing *p, const char *pszPath) {
+static bool mayBeListed(const NameIndex *p, const char *pszPath) {
     const unsigned char *pFirst;
     return namesShaped(p, pszPath, &pFirst) != 0;
 }
@@ -599,8 +599,8 @@ static bool mayBeListed(const Listing *p, const char *pszPath) {
 // service would then give the folder's long form and the name unchanged, and
 // asking it for the folder once spares a call an item that costs far more
 // than the lookup. Returns 0 or LONG_NO_ROOM, or -1: ask the service.
-static int appendListed(Str *pstrList, const char *pszPath, Listings *pl) {
-    Listing *p = pl != NULL && isPlainPath(pszPath) ? findListing(pl, pszPath) : NULL;
+static int appendListed(Str *pstrList, const char *pszPath, NameIndexes *pl) {
+    NameIndex *p = pl != NULL && isPlainPath(pszPath) ? findIndex(pl, pszPath) : NULL;
     const unsigned char *q;
     size_t n = folderLength(pszPath);
     const char *pszName = pszPath + n;
@@ -650,19 +650,19 @@ static bool attributesFound(const char *pszPath) {
 // which only FindFirstFileA reports; the service finds the long name itself,
 // so there the far cheaper attribute query answers wherever it answers alike,
 // helped by the folder listings (pl, or null for none).
-static bool lookUp(const char *pszPath, char *pszName, Listings *pl) {
+static bool lookUp(const char *pszPath, char *pszName, NameIndexes *pl) {
     // No name holds a newline, which would cut the item in two in the list;
     // only a ".." after it could make such a path name an entry.
     if (strchr(pszPath, '\n') != NULL)
         return false;
     if (ptrGetLongPathName != NULL && isPlainPath(pszPath)) {
-        Listing *pListing = pl != NULL ? findListing(pl, pszPath) : NULL;
-        if (pListing != NULL && !mayBeListed(pListing, pszPath))
+        NameIndex *pIndex = pl != NULL ? findIndex(pl, pszPath) : NULL;
+        if (pIndex != NULL && !mayBeListed(pIndex, pszPath))
             return false;
         if (attributesFound(pszPath))
             return true;
-        if (pl != NULL && pListing == NULL)
-            makeListing(pl, pszPath);
+        if (pl != NULL && pIndex == NULL)
+            makeIndex(pl, pszPath);
         return false;
     }
     FoundEntry entry;
@@ -700,7 +700,7 @@ static bool needsFullPath(const char *pszPath) {
 // form fails, dropping the failed attempt. The folder listings pl (or null)
 // may spare the long-name service.
 static int appendItem(Str *pstrList, char *pszPath, const char *lastName, bool bQuoted,
-                      Listings *pl) {
+                      NameIndexes *pl) {
     // Checked as written too: the full form drops a last component's
     // trailing dots and blanks, as the shell would.
     if (!isExactPath(pszPath, strlen(pszPath), true))
@@ -743,7 +743,7 @@ struct Pieces {
     char *text;
     int *bounds;
     int b; // the last piece's number
-    Listings listings;
+    NameIndexes listings;
 };
 
 // Whether piece e is empty: its run would end in a blank.
@@ -954,7 +954,7 @@ int parse(Str *pstrList, Str *pstrText) {
             k = next;
         }
     }
-    freeListings(&pieces.listings);
+    freeIndexes(&pieces.listings);
     free(bounds);
     return result;
 }

@@ -4,7 +4,6 @@
 #include "version.h"
 #include <stdlib.h>
 #include <string.h>
-#include <wchar.h>
 
 // Texts a program may keep: each program's table holds at most 200.
 #define TEXTS_KEPT 200
@@ -86,7 +85,9 @@ void showNamed(HWND hOwner, UINT uId, const WCHAR *pszNames, UINT uStyle) {
     int cchIntro = LoadStringW(GetModuleHandleA(NULL), uId, (LPWSTR)&pIntro, 0);
     if (cchIntro < 0 || pIntro == NULL)
         cchIntro = 0;
-    size_t cchNames = wcslen(pszNames);
+    size_t cchNames = 0;
+    while (pszNames[cchNames] != 0)
+        cchNames++;
     WCHAR *pszText = (WCHAR *)malloc(((size_t)cchIntro + cchNames + 1) * sizeof(WCHAR));
     if (pszText != NULL) {
         memcpy(pszText, pIntro, (size_t)cchIntro * sizeof(WCHAR));

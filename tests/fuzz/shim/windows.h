@@ -100,6 +100,20 @@ static inline int MultiByteToWideChar(unsigned, DWORD, const char *psz, int cb, 
     return pOut != nullptr && cb > cchOut ? 0 : cb;
 }
 
+// The fuzzers show no message and compare no names; the declarations let
+// the shared texts module build.
+typedef void *HWND;
+#define CSTR_EQUAL 2
+static inline int MessageBoxA(HWND, LPCSTR, LPCSTR, UINT) {
+    return 0;
+}
+static inline int MessageBoxW(HWND, const WCHAR *, const wchar_t *, UINT) {
+    return 0;
+}
+static inline int CompareStringOrdinal(const WCHAR *, int, const WCHAR *, int, BOOL) {
+    return CSTR_EQUAL;
+}
+
 // The string table is the program's own: the fuzzers load no text.
 static inline HMODULE GetModuleHandleA(LPCSTR) {
     return nullptr;
