@@ -655,50 +655,55 @@ static HANDLE joinJob() {
 
 static const HANDLE hJob = joinJob();
 
-// Calls fn for every porterly.exe this program started (in its job; any, when
-// there is no job), with a handle that can query and end it.
-static void forEachProgram(const std::function<void(HANDLE, DWORD)> &fn) {
+// Calls fn for every running porterly.exe with a handle that can query and end
+// it, and whether this program's job holds it.
+static void forEachProgram(const std::function<void(HANDLE, DWORD, bool)> &fn) {
     HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 pe = {};
     pe.dwSize = sizeof(pe);
     for (BOOL b = Process32First(hSnap, &pe); b; b = Process32Next(hSnap, &pe)) {
-        if (lstrcmpiA(pe.szExeFile, "porterly.exe") != 0 ||
-            pe.th32ProcessID == GetCurrentProcessId())
+        if (lstrcmpiA(pe.szExeFile, "porterly.exe") != 0)
             continue;
         // Wine's IsProcessInJob needs the full query right, not the limited one.
         HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
                                pe.th32ProcessID);
-        BOOL bInJob = hJob == NULL;
-        if (h != NULL && (bInJob || (IsProcessInJob(h, hJob, &bInJob) && bInJob)))
-            fn(h, pe.th32ProcessID);
-        if (h != NULL)
-            CloseHandle(h);
+        if (h == NULL)
+            continue;
+        BOOL bInJob = FALSE;
+        if (hJob != NULL && !IsProcessInJob(h, hJob, &bInJob))
+            bInJob = FALSE;
+        fn(h, pe.th32ProcessID, bInJob != FALSE);
+        CloseHandle(h);
     }
     CloseHandle(hSnap);
 }
 
-// The newest: a server left running by an earlier step is never taken for the
-// one just started.
+// The newest, one of the job's first: a server left running by an earlier step
+// is never taken for the one just started. On Windows the system's DCOM
+// launcher starts a server, outside the job.
 DWORD programPid() {
     DWORD pid = 0;
+    bool bPidInJob = false;
     ULONGLONG newest = 0;
-    forEachProgram([&](HANDLE h, DWORD id) {
+    forEachProgram([&](HANDLE h, DWORD id, bool bInJob) {
         FILETIME created, exited, kernel, user;
-        if (!GetProcessTimes(h, &created, &exited, &kernel, &user))
+        if (!GetProcessTimes(h, &created, &exited, &kernel, &user) || (bPidInJob && !bInJob))
             return;
         ULONGLONG t = ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
-        if (pid == 0 || t >= newest) {
+        if (pid == 0 || (bInJob && !bPidInJob) || t >= newest) {
             pid = id;
+            bPidInJob = bInJob;
             newest = t;
         }
     });
     return pid;
 }
 
+// Only what the job holds: never a Porterly this program did not start.
 int endPrograms() {
     int ended = 0;
-    forEachProgram([&](HANDLE h, DWORD id) {
-        if (WaitForSingleObject(h, 0) == WAIT_OBJECT_0)
+    forEachProgram([&](HANDLE h, DWORD id, bool bInJob) {
+        if (!bInJob || WaitForSingleObject(h, 0) == WAIT_OBJECT_0)
             return;
         TerminateProcess(h, 99);
         WaitForSingleObject(h, 5000);

@@ -121,11 +121,11 @@ struct Process {
 };
 
 // The id of the newest running porterly.exe this test program started
-// otherwise (as COM starts a server), or 0.
+// otherwise (as COM starts a server; any, where none is its own), or 0.
 DWORD programPid();
 // Ends every porterly.exe this test program started that still runs; returns
-// how many it ended (0 when each step waited for its own). All of them end
-// with the test program anyway.
+// how many it ended (0 when each step waited for its own). Under Wine all of
+// them end with the test program anyway.
 int endPrograms();
 
 // Marks progress for the watchdog (PORTERLY_TEST_WATCHDOG), which ends a test
