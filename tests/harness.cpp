@@ -555,18 +555,29 @@ static BOOL CALLBACK dumpChild(HWND hwnd, LPARAM lParam) {
     return TRUE;
 }
 
-static BOOL CALLBACK dumpTopLevel(HWND hwnd, LPARAM) {
+static void forEachProgram(const std::function<void(HANDLE, DWORD, bool)> &fn);
+
+// The windows of this process, then those of the programs it started (a
+// server's box or chooser), each of those marked with its process.
+static BOOL CALLBACK dumpTopLevel(HWND hwnd, LPARAM lParam) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != GetCurrentProcessId())
+    if (pid != (DWORD)lParam)
         return TRUE;
-    dumpChild(hwnd, (LPARAM) "  ");
+    char prefix[48] = "  ";
+    if (pid != GetCurrentProcessId())
+        sprintf(prefix, "  [porterly.exe %lu] ", (unsigned long)pid);
+    dumpChild(hwnd, (LPARAM)prefix);
     EnumChildWindows(hwnd, dumpChild, (LPARAM) "      ");
     return TRUE;
 }
 
 static DWORD WINAPI listWindows(LPVOID) {
-    EnumWindows(dumpTopLevel, 0);
+    EnumWindows(dumpTopLevel, (LPARAM)GetCurrentProcessId());
+    forEachProgram([](HANDLE, DWORD id, bool bInJob) {
+        if (bInJob)
+            EnumWindows(dumpTopLevel, (LPARAM)id);
+    });
     return 0;
 }
 
@@ -588,7 +599,7 @@ static DWORD WINAPI watchdog(LPVOID param) {
         if (WaitForSingleObject(hWatchdogStop, limitMs - idleMs) != WAIT_TIMEOUT)
             return 0;
     }
-    fprintf(stderr, "watchdog: no progress for %u s; windows of this process:\n",
+    fprintf(stderr, "watchdog: no progress for %u s; windows of this process and its programs:\n",
             (unsigned)(UINT_PTR)param);
     fflush(stderr);
     // A deadlock inside the window system would hold the listing too.
