@@ -45,3 +45,30 @@ porterly_title() {
     printf '%s%s' "$(sed -n 's/^#define PORTERLY_TITLE *"\(.*\)" PORTERLY_VERSION$/\1/p' \
                          "$PORTERLY_ROOT/resources/version.h")" "$(porterly_version)"
 }
+
+# porterly_run_relayed COMMAND...: runs a Windows program (ctest's emulator)
+# with its output taken through a file and copied out as it comes, until the
+# program ends. Under Wine every process a program starts (the drop target's
+# server started by COM, the desktop's explorer.exe) keeps the program's Unix
+# standard error: had that been ctest's pipe, ctest would wait for the last of
+# them to end. A test program always prints; a run without a line of its own
+# did not start, is named so (scripts/reruns.sh reports it) and fails.
+porterly_run_relayed() {
+    local dir="$PORTERLY_ROOT/build/wine/runs" out pid copier status=0 started
+    mkdir -p "$dir"
+    out="$(mktemp "$dir/run.XXXXXX")"
+    started=$(date +%s%3N)
+    "$@" </dev/null >"$out" 2>&1 &
+    pid=$!
+    tail -s 0.02 -n +1 -f --pid="$pid" "$out" &
+    copier=$!
+    wait "$pid" || status=$?
+    wait "$copier" || true
+    if ! grep -qvE '^(wine: |[0-9a-f]{4}:(err|fixme|warn):)' "$out"; then
+        echo "porterly: did not start: exit status $status after" \
+            "$(($(date +%s%3N) - started)) ms, no output of its own"
+        [ "$status" -ne 0 ] || status=1
+    fi
+    rm -f "$out"
+    return "$status"
+}

@@ -189,8 +189,10 @@ HWND waitFor(const std::function<HWND()> &fn, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
         HWND h = fn();
-        if (h != NULL)
+        if (h != NULL) {
+            noteProgress();
             return h;
+        }
         if (GetTickCount() - start > timeoutMs)
             return NULL;
         Sleep(20);
@@ -259,12 +261,19 @@ HWND findDialogWithEdit(const char *caption, DWORD processId) {
     return findKind(2, caption, processId);
 }
 
+// Another process may still be starting, or listing the drives for its first
+// chooser of the session (15-20 s on a fresh prefix): its windows get the
+// longest wait a test allows, which costs nothing when they come.
+static DWORD windowWaitMs(DWORD processId) {
+    return processId != 0 && processId != GetCurrentProcessId() ? 60000 : 10000;
+}
+
 HWND waitChooser(DWORD processId) {
-    return waitFor([&] { return findChooser(processId); });
+    return waitFor([&] { return findChooser(processId); }, windowWaitMs(processId));
 }
 
 HWND waitMessageBox(DWORD processId) {
-    return waitFor([&] { return findMessageBox(processId); });
+    return waitFor([&] { return findMessageBox(processId); }, windowWaitMs(processId));
 }
 
 std::string windowText(HWND hwnd) {
@@ -380,6 +389,7 @@ bool waitGone(HWND hwnd, DWORD timeoutMs) {
             return false;
         Sleep(20);
     }
+    noteProgress();
     return true;
 }
 
@@ -486,6 +496,7 @@ std::wstring wideText(HWND hwnd) {
 DWORD Process::wait(DWORD timeoutMs) {
     if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
         return STILL_ACTIVE;
+    noteProgress();
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
     return code;
@@ -523,9 +534,17 @@ std::vector<std::string> listItems(const std::string &list) {
 
 // ---------------------------------------------------------------- watchdog
 // Under ctest every test runs in a process of its own. When
-// PORTERLY_TEST_WATCHDOG gives seconds, a test still running after them lists
-// this process's windows (what the UI was waiting for) and ends the process,
-// so a hang reports itself instead of sitting out ctest's time-out.
+// PORTERLY_TEST_WATCHDOG gives seconds, a test that makes no progress for that
+// long (no awaited window came or went, no awaited program ended, nothing the
+// test counts itself) lists this process's windows (what the UI was waiting
+// for) and ends the process, so that a hang, a call that never returns
+// included, reports itself instead of sitting out ctest's time-out.
+
+static volatile LONG lastProgress = (LONG)GetTickCount();
+
+void noteProgress() {
+    InterlockedExchange(&lastProgress, (LONG)GetTickCount());
+}
 
 static BOOL CALLBACK dumpChild(HWND hwnd, LPARAM lParam) {
     char cls[64] = "";
@@ -536,18 +555,29 @@ static BOOL CALLBACK dumpChild(HWND hwnd, LPARAM lParam) {
     return TRUE;
 }
 
-static BOOL CALLBACK dumpTopLevel(HWND hwnd, LPARAM) {
+static void forEachProgram(const std::function<void(HANDLE, DWORD, bool)> &fn);
+
+// The windows of this process, then those of the programs it started (a
+// server's box or chooser), each of those marked with its process.
+static BOOL CALLBACK dumpTopLevel(HWND hwnd, LPARAM lParam) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != GetCurrentProcessId())
+    if (pid != (DWORD)lParam)
         return TRUE;
-    dumpChild(hwnd, (LPARAM) "  ");
+    char prefix[48] = "  ";
+    if (pid != GetCurrentProcessId())
+        sprintf(prefix, "  [porterly.exe %lu] ", (unsigned long)pid);
+    dumpChild(hwnd, (LPARAM)prefix);
     EnumChildWindows(hwnd, dumpChild, (LPARAM) "      ");
     return TRUE;
 }
 
 static DWORD WINAPI listWindows(LPVOID) {
-    EnumWindows(dumpTopLevel, 0);
+    EnumWindows(dumpTopLevel, (LPARAM)GetCurrentProcessId());
+    forEachProgram([](HANDLE, DWORD id, bool bInJob) {
+        if (bInJob)
+            EnumWindows(dumpTopLevel, (LPARAM)id);
+    });
     return 0;
 }
 
@@ -561,9 +591,15 @@ static void stopWatchdog() {
 }
 
 static DWORD WINAPI watchdog(LPVOID param) {
-    if (WaitForSingleObject(hWatchdogStop, (DWORD)(UINT_PTR)param * 1000) != WAIT_TIMEOUT)
-        return 0;
-    fprintf(stderr, "watchdog: still running after %u s; windows of this process:\n",
+    const DWORD limitMs = (DWORD)(UINT_PTR)param * 1000;
+    for (;;) {
+        DWORD idleMs = GetTickCount() - (DWORD)lastProgress;
+        if (idleMs >= limitMs)
+            break;
+        if (WaitForSingleObject(hWatchdogStop, limitMs - idleMs) != WAIT_TIMEOUT)
+            return 0;
+    }
+    fprintf(stderr, "watchdog: no progress for %u s; windows of this process and its programs:\n",
             (unsigned)(UINT_PTR)param);
     fflush(stderr);
     // A deadlock inside the window system would hold the listing too.
@@ -605,17 +641,87 @@ static int startWatchdog() {
 
 static const int watchdogSeconds = startWatchdog();
 
-DWORD programPid() {
+// ---------------------------------------------------------------- started processes
+// Every process this program starts, the servers COM starts for it included,
+// joins one job that ends them all when the program ends, however it ends: the
+// job's one handle goes with the process, a killed one too (Wine does the
+// same, docs/wine-notes.md). A process left running would otherwise keep its
+// windows up for later tests to find, and under Wine it holds the Unix
+// standard error it was given, ctest's pipe, until it ends.
+
+static HANDLE joinJob() {
+    HANDLE hJob = CreateJobObjectA(NULL, NULL); // not inheritable: no child keeps it alive
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (hJob != NULL &&
+        SetInformationJobObject(hJob, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
+        AssignProcessToJobObject(hJob, GetCurrentProcess()))
+        return hJob;
+    fprintf(stderr, "harness: no job for started processes (error %lu); they may outlive it\n",
+            GetLastError());
+    if (hJob != NULL)
+        CloseHandle(hJob);
+    return NULL;
+}
+
+static const HANDLE hJob = joinJob();
+
+// Calls fn for every running porterly.exe with a handle that can query and end
+// it, and whether this program's job holds it.
+static void forEachProgram(const std::function<void(HANDLE, DWORD, bool)> &fn) {
     HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 pe = {};
     pe.dwSize = sizeof(pe);
-    DWORD pid = 0;
-    for (BOOL b = Process32First(hSnap, &pe); b && pid == 0; b = Process32Next(hSnap, &pe)) {
-        if (lstrcmpiA(pe.szExeFile, "porterly.exe") == 0)
-            pid = pe.th32ProcessID;
+    for (BOOL b = Process32First(hSnap, &pe); b; b = Process32Next(hSnap, &pe)) {
+        if (lstrcmpiA(pe.szExeFile, "porterly.exe") != 0)
+            continue;
+        // Wine's IsProcessInJob needs the full query right, not the limited one.
+        HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                               pe.th32ProcessID);
+        if (h == NULL)
+            continue;
+        BOOL bInJob = FALSE;
+        if (hJob != NULL && !IsProcessInJob(h, hJob, &bInJob))
+            bInJob = FALSE;
+        fn(h, pe.th32ProcessID, bInJob != FALSE);
+        CloseHandle(h);
     }
     CloseHandle(hSnap);
+}
+
+// The newest, one of the job's first: a server left running by an earlier step
+// is never taken for the one just started. On Windows the system's DCOM
+// launcher starts a server, outside the job.
+DWORD programPid() {
+    DWORD pid = 0;
+    bool bPidInJob = false;
+    ULONGLONG newest = 0;
+    forEachProgram([&](HANDLE h, DWORD id, bool bInJob) {
+        FILETIME created, exited, kernel, user;
+        if (!GetProcessTimes(h, &created, &exited, &kernel, &user) || (bPidInJob && !bInJob))
+            return;
+        ULONGLONG t = ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
+        if (pid == 0 || (bInJob && !bPidInJob) || t >= newest) {
+            pid = id;
+            bPidInJob = bInJob;
+            newest = t;
+        }
+    });
     return pid;
+}
+
+// Only what the job holds: never a Porterly this program did not start.
+int endPrograms() {
+    int ended = 0;
+    forEachProgram([&](HANDLE h, DWORD id, bool bInJob) {
+        if (!bInJob || WaitForSingleObject(h, 0) == WAIT_OBJECT_0)
+            return;
+        TerminateProcess(h, 99);
+        WaitForSingleObject(h, 5000);
+        printf("harness: ended porterly.exe (process %lu), still running\n", (unsigned long)id);
+        ended++;
+    });
+    return ended;
 }
 
 STDMETHODIMP OneFormat::QueryInterface(REFIID riid, void **ppv) {

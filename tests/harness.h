@@ -120,9 +120,18 @@ struct Process {
     ~Process();
 };
 
-// The id of a running porterly.exe started otherwise (as COM starts a server),
-// or 0.
+// The id of the newest running porterly.exe this test program started
+// otherwise (as COM starts a server; any, where none is its own), or 0.
 DWORD programPid();
+// Ends every porterly.exe this test program started that still runs; returns
+// how many it ended (0 when each step waited for its own). Under Wine all of
+// them end with the test program anyway.
+int endPrograms();
+
+// Marks progress for the watchdog (PORTERLY_TEST_WATCHDOG), which ends a test
+// after that many seconds without any. Awaited windows that come or go and
+// awaited programs that end count already; a long step calls it as it goes.
+void noteProgress();
 
 // A data object offering one HGLOBAL format with the given bytes, as a drop
 // source hands it over (created with one reference).

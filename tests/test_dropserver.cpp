@@ -45,6 +45,7 @@ bool waitExitWhileArriving(DWORD pid, const std::wstring &folder, DWORD noProgre
         if (n != seen) {
             seen = n;
             since = GetTickCount();
+            noteProgress();
         } else if (GetTickCount() - since > noProgressMs) {
             return false;
         }
@@ -105,6 +106,7 @@ struct DropServer : ::testing::Test {
         RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
     }
     void TearDown() override {
+        EXPECT_EQ(0, endPrograms()); // every server ended with its step
         if (pTarget != NULL)
             pTarget->Release();
         EXPECT_TRUE(unregisterDropTarget(HKEY_LOCAL_MACHINE, programPath().c_str()));
@@ -160,6 +162,8 @@ TEST_F(DropServer, TakesFiveThousandShellItems) {
         DWORD cb = 0;
         WriteFile(h, name, 8, &cb, NULL);
         CloseHandle(h);
+        if (i % 100 == 0)
+            noteProgress();
     }
     touchFolders(dest);
     IDataObject *pData = shellSelection(src);
