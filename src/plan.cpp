@@ -146,8 +146,9 @@ static void noteMerge(TransferPlan *pp, PlanItem *pi, const WCHAR *pszThere) {
 static void judgeBefore(TransferPlan *pp, PlanItem *pi, const Listing *pDest, WideText *pPath) {
     const WCHAR *pszName = planText(pp, pi->offName);
     pi->there.chKind = 0;
-    if (*pszName == 0 || isDotName(pszName) || pi->source.chKind == 0) {
-        pi->nBefore = BEFORE_NONE;
+    if (*pszName == 0 || isDotName(pszName) || wcschr(pszName, L'/') != NULL ||
+        pi->source.chKind == 0) {
+        pi->nBefore = BEFORE_NONE; // no name of its own there: nothing is written to it
         return;
     }
     const ListedEntry *pe = findListed(pDest, pszName);
@@ -352,7 +353,8 @@ static void takeMapping(TransferPlan *pp, PlanItem *pi, const WCHAR *pszNew, siz
         return;
     const WCHAR *pszName = pszNew + cchFolder + 1;
     size_t cchName = cch - cchFolder - 1;
-    if (wmemchr(pszName, L'\\', cchName) == NULL && !(cchName <= 2 && pszName[0] == L'.'))
+    if (wmemchr(pszName, L'\\', cchName) == NULL && wmemchr(pszName, L'/', cchName) == NULL &&
+        !(cchName <= 2 && pszName[0] == L'.'))
         addPlanText(pp, pszName, cchName, &pi->offWritten);
 }
 
