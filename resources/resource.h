@@ -15,11 +15,14 @@
 #define IDD_FOLDERNAME   101
 #define IDD_CONFIRM      106
 #define IDD_PROGRESS     107
+#define IDD_QUEUE        108
 
 #define IDC_FOLDEREDIT   1000
 #define IDC_CONFIRMEDIT  1011
 #define IDC_FOLDERLABEL  1012
 #define IDC_PROGRESSTEXT 1013
+#define IDC_QUEUETEXT    1100
+#define IDC_QUEUEWHY     1101
 
 
 // Texts of the string table. The chooser's option captions keep this order.
@@ -84,4 +87,10 @@
 #define IDS_UNDO_MENU_COPY    3064
 #define IDS_UNDO_MENU_MOVE    3065
 #define IDS_UNDO_NO_FOLDER    3066
+// The queue of transfers to one disk (3100-3119).
+#define IDS_QUEUE_WAIT        3100
+#define IDS_QUEUE_UNDO_WAIT   3101
+#define IDS_QUEUE_WHY         3102
+#define IDS_QUEUE_START_NOW   3103
+#define IDS_QUEUE_CANCEL      3104
 #define IDS_LAST              3199

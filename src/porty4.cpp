@@ -9,6 +9,7 @@
 #include "progress.h"
 #include "verify.h"
 #include "undo.h"
+#include "queue.h"
 #include "resource.h"
 #include "settingskey.h"
 #include <mbstring.h>
@@ -849,10 +850,15 @@ static int confirmAndUndo(HINSTANCE hInstance, const Journal *pj, UndoPlan *pp) 
     freeStr(&strDest);
     if (answer == 3)
         showStringError(NULL);
-    if (answer != IDYES)
+    QueuePlace place = {};
+    if (answer != IDYES || (pp->nTake > 0 && !enterUndoQueue(&place, pj))) {
+        leaveQueue(&place);
         return 0;
+    }
     BOOL bAborted = FALSE;
-    if (pp->nTake > 0 && performUndo(pj, pp, &bAborted) != 0) {
+    int rc = pp->nTake > 0 ? performUndo(pj, pp, &bAborted) : 0;
+    leaveQueue(&place);
+    if (rc != 0) {
         if (!bAborted)
             showMessage(loadText(IDS_UNDO_FAILED), MB_ICONWARNING);
         return 1;
@@ -1017,8 +1023,11 @@ static int runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pst
             showStringError(NULL);
             answer = IDCANCEL;
         }
-        if (answer == IDYES)
+        QueuePlace place = {};
+        if (answer == IDYES && enterQueue(&place, pstrFiles->buffer, pstrDest->buffer,
+                                          (pSettings->dwFlags & OPT_MOVE) != 0))
             nStatus = transfer(pSettings, pstrFiles, pstrDest);
+        leaveQueue(&place);
     }
     return nStatus;
 }
