@@ -93,4 +93,5 @@
 #define IDS_QUEUE_WHY         3102
 #define IDS_QUEUE_START_NOW   3103
 #define IDS_QUEUE_CANCEL      3104
+#define IDS_QUEUE_UNDO_CHANGED 3105
 #define IDS_LAST              3199

@@ -851,9 +851,10 @@ static int confirmAndUndo(HINSTANCE hInstance, const Journal *pj, UndoPlan *pp) 
     if (answer == 3)
         showStringError(NULL);
     QueuePlace place = {};
-    if (answer != IDYES || (pp->nTake > 0 && !enterUndoQueue(&place, pj))) {
+    int turn = answer == IDYES && pp->nTake > 0 ? enterUndoQueue(&place, pj, pp) : QUEUE_GO;
+    if (answer != IDYES || turn != QUEUE_GO) {
         leaveQueue(&place);
-        return 0;
+        return turn == QUEUE_CHANGED ? 1 : 0;
     }
     BOOL bAborted = FALSE;
     int rc = pp->nTake > 0 ? performUndo(pj, pp, &bAborted) : 0;

@@ -639,6 +639,7 @@ static bool takePlace(QueuePlace *pp, const DiskSet *pDisks, const char *pszForm
     if (bFirst)
         ps->dwState = SLOT_RUNNING;
     unlockQueue(pp);
+    pp->bWaited = !bFirst;
     return bFirst || waitTurn(pp, pszFormat, pszDest);
 }
 
@@ -702,24 +703,47 @@ static bool undoesWithinVolume(const Journal *pj, const char *pszDest) {
     return true;
 }
 
-bool enterUndoQueue(QueuePlace *pp, const Journal *pj) {
+static bool sameText(const WideText *pa, const WideText *pb) {
+    return pa->length == pb->length &&
+           (pa->length == 0 || memcmp(pa->p, pb->p, pa->length * sizeof(WCHAR)) == 0);
+}
+
+// What was confirmed was planned before the wait, while the transfers ahead
+// may have written over the copies or into the origins.
+static int planAgain(QueuePlace *pp, const Journal *pj, UndoPlan *pPlan) {
+    UndoPlan fresh;
+    if (!planUndo(pj, &fresh) || fresh.nTake != pPlan->nTake ||
+        !sameText(&fresh.from, &pPlan->from) || !sameText(&fresh.to, &pPlan->to)) {
+        freePlan(&fresh);
+        leaveQueue(pp); // not held while the user reads
+        MessageBoxA(NULL, loadText(IDS_QUEUE_UNDO_CHANGED), PORTERLY_TITLE, MB_ICONWARNING);
+        return QUEUE_CHANGED;
+    }
+    freePlan(pPlan);
+    *pPlan = fresh;
+    return QUEUE_GO;
+}
+
+int enterUndoQueue(QueuePlace *pp, const Journal *pj, UndoPlan *pPlan) {
     *pp = QueuePlace();
     char szDest[PATH_BYTES];
     bool bExact = toAnsi(pj->pszDest, szDest, PATH_BYTES);
     if (pj->bMove && bExact && undoesWithinVolume(pj, szDest))
-        return true;
+        return QUEUE_GO;
     if (!bExact) // only shown
         WideCharToMultiByte(CP_ACP, 0, pj->pszDest, -1, szDest, PATH_BYTES, NULL, NULL);
     DiskLookup *pl = (DiskLookup *)calloc(1, sizeof(DiskLookup));
     if (pl == NULL)
-        return true;
+        return QUEUE_GO;
     // A copy goes to the Recycle Bin on its own volume; a move goes back.
     addPath(pl, pj->pszDest);
     for (size_t i = 0; pj->bMove && i < pj->nItems; i++)
         addPath(pl, pj->pItems[i].pszSource);
     bool bGo = takePlace(pp, &pl->set, loadText(IDS_QUEUE_UNDO_WAIT), szDest);
     free(pl);
-    return bGo;
+    if (!bGo)
+        return QUEUE_CANCELLED;
+    return pp->bWaited ? planAgain(pp, pj, pPlan) : QUEUE_GO;
 }
 
 void leaveQueue(QueuePlace *pp) {

@@ -6,6 +6,7 @@
 #pragma once
 #include <windows.h>
 #include "journal.h"
+#include "undo.h"
 
 struct QueueRecord;
 
@@ -17,6 +18,7 @@ struct QueuePlace {
     PSECURITY_DESCRIPTOR pSecurity; // the objects' descriptor, for the wake event
     unsigned int nSlot;
     ULONGLONG ullArrival; // 0: no place is held
+    bool bWaited;         // the place did not run at once
     WCHAR szPrefix[128];  // the objects' common name
 };
 
@@ -26,8 +28,14 @@ struct QueuePlace {
 // waiting window: nothing may be transferred then. Where the queue cannot be
 // had the transfer runs at once, as without it.
 bool enterQueue(QueuePlace *pp, const char *pszList, const char *pszDest, bool bMove);
-// The same for the undo of the journal's transfer.
-bool enterUndoQueue(QueuePlace *pp, const Journal *pj);
+// The same for the undo of the journal's transfer, planned as *pPlan and
+// confirmed. After a wait the plan is made again: when it no longer takes
+// the same items, a message says so and nothing may be done (QUEUE_CHANGED);
+// else *pPlan is the fresh one.
+#define QUEUE_GO        0
+#define QUEUE_CANCELLED 1
+#define QUEUE_CHANGED   2
+int enterUndoQueue(QueuePlace *pp, const Journal *pj, UndoPlan *pPlan);
 // Gives the place up (also when none was taken) and wakes those who wait.
 void leaveQueue(QueuePlace *pp);
 

@@ -110,7 +110,8 @@ class Queue : public ::testing::Test {
 // While a copy into C: holds its place: a move within C: (a rename) and a copy
 // on another disk run at once; a copy within Q: (another partition of that
 // disk) waits and is cancelled; a copy into another folder of C: waits and is
-// started now, and the undo of that copy waits too.
+// started now; the undo of that copy waits too, and is refused when started
+// after the copy changed.
 TEST_F(Queue, WaitsOnlyForWhatSharesADisk) {
     Process first;
     HWND hAsk = hold(first, "a.txt");
@@ -122,15 +123,16 @@ TEST_F(Queue, WaitsOnlyForWhatSharesADisk) {
         const char *button;
         int choice; // 0: runs at once; else the button pressed in the waiting window
         std::string text, arrived, left;
+        bool bChanged; // the copy changes while it waits
     } rows[] = {
         {"move within C:", dir.file("m.txt"), other, "移動(&M)", 0, "", other + "\\m.txt",
-         dir.at("m.txt")},
+         dir.at("m.txt"), false},
         {"copy within Q:", qdir.file("q.txt"), farDest, nullptr, IDCANCEL, waitText(farDest, 1), "",
-         farDest + "\\q.txt"},
+         farDest + "\\q.txt", false},
         {"copy into C:", dir.file("c.txt"), other, nullptr, IDOK, waitText(other, 1),
-         other + "\\c.txt", ""},
-        {"its undo", "/undo", "", nullptr, IDCANCEL, waitText(other, 1, true), other + "\\c.txt",
-         ""},
+         other + "\\c.txt", "", false},
+        {"its undo", "/undo", "", nullptr, IDOK, waitText(other, 1, true), other + "\\c.txt", "",
+         true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -147,9 +149,18 @@ TEST_F(Queue, WaitsOnlyForWhatSharesADisk) {
             HWND hWait = waiting(p);
             ASSERT_NE(nullptr, hWait);
             EXPECT_EQ(row.text, waitingText(hWait));
+            if (row.bChanged)
+                dir.file("other\\c.txt", "changed");
             clickId(hWait, row.choice);
         }
-        EXPECT_EQ(0u, p.wait());
+        if (row.bChanged) { // the undo confirmed before is refused, touching nothing
+            HWND hBox = waitMessageBox(p.pi.dwProcessId);
+            ASSERT_NE(nullptr, hBox);
+            EXPECT_EQ(
+                0u, messageBoxText(hBox).find("順番を待っている間に、元に戻す項目が変わりました"));
+            clickId(hBox, IDOK);
+        }
+        EXPECT_EQ(row.bChanged ? 1u : 0u, p.wait());
         EXPECT_TRUE(row.arrived.empty() || exists(row.arrived));
         EXPECT_TRUE(row.left.empty() || !exists(row.left));
         EXPECT_TRUE(IsWindow(hAsk));
