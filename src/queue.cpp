@@ -308,7 +308,7 @@ static bool prepareNames(QueuePlace *pp) {
         return false;
     bool bOk = GetTokenInformation(hToken, TokenUser, &info, sizeof(info), &cb) &&
                ConvertSidToStringSidW(info.user.User.Sid, &pszSid) &&
-               wcslen(pszSid) < ARRAYSIZE(pp->szPrefix) - 64;
+               wcslen(pszSid) < ARRAYSIZE(pp->szPrefix) - 40;
     CloseHandle(hToken);
     if (bOk) {
         wcscpy(pp->szPrefix, L"Local\\Porterly.queue1.");

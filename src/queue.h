@@ -19,7 +19,7 @@ struct QueuePlace {
     unsigned int nSlot;
     ULONGLONG ullArrival; // 0: no place is held
     bool bWaited;         // the place did not run at once
-    WCHAR szPrefix[128];  // the objects' common name
+    WCHAR szPrefix[160];  // the objects' common name
 };
 
 // Takes the place of a transfer of the newline-ended items of pszList into
