@@ -5,7 +5,8 @@
 // Markdown table of the figures and their ratios. scripts/bench.sh builds and
 // runs it under Wine, either build.
 //   porterly-bench.exe [--quick]
-//       [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|calls]...
+//       [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|queue|
+//        calls]...
 // Like the tests, it compiles the driver module itself to reach its private
 // functions (the dialog procedure, the read-only clearing) and takes the
 // splitter and the chooser from the archive.
@@ -15,6 +16,7 @@
 #include "dropclass.h"
 #include "dropreg.h"
 #include "undo.h"
+#include "queue.h"
 #include <algorithm>
 #include <stdarg.h>
 #include <stdio.h>
@@ -1050,7 +1052,7 @@ static void journalFigure() {
                     putBack(src, dest);
                     assignStr(&strFiles, list.c_str());
                     double t0 = now();
-                    transfer(&settings, &strFiles, &strDest);
+                    transfer(&settings, &strFiles, &strDest, NULL);
                     tDriver = now() - t0;
                     // The i386 Wine's shell cancels such a move (docs/wine-notes.md).
                     bMoved = bMoved && exists(dest + "\\j00001.txt");
@@ -1174,6 +1176,180 @@ static void undoFigure() {
                              ratio, verdict(ratio <= 1.2).c_str()));
 }
 
+// ---------------------------------------------------------------- 8. the queue
+
+// A transfer that waits for nothing: its place taken and given up (the disks
+// of its items and destination, the session's objects, the look at the
+// record), against a bare named mutex made, waited on and released.
+static void queueCostFigure(const std::vector<std::string> &plain) {
+    fprintf(stderr, "bench: the queue's cost\n");
+    std::string one = plain[0] + "\n", all;
+    for (const std::string &p : plain)
+        all += p + "\n";
+    auto place = [](const std::string &list) {
+        QueuePlace place;
+        double t0 = now();
+        if (!enterQueue(&place, list.c_str(), szRoot, false) || place.ullArrival == 0)
+            fail("the queue gave no place");
+        leaveQueue(&place);
+        return now() - t0;
+    };
+    std::vector<Series> s = rounds({[&] { return place(one); }, [&] { return place(all); },
+                                    [] {
+                                        double t0 = now();
+                                        HANDLE h = CreateMutexW(NULL, FALSE, L"Local\\pb-bare");
+                                        WaitForSingleObject(h, INFINITE);
+                                        ReleaseMutex(h);
+                                        CloseHandle(h);
+                                        return now() - t0;
+                                    }},
+                                   true);
+    const char *pszBare = "a bare `CreateMutexW` / `WaitForSingleObject` / `ReleaseMutex`";
+    addRow("Queue: a transfer that waits for nothing, one item", s[0], pszBare, s[2]);
+    addRow(format("Queue: a transfer that waits for nothing, %s items of one folder",
+                  thousands(plain.size()).c_str()),
+           s[1], pszBare, s[2]);
+    double worst = std::max(s[0].median(), s[1].median());
+    targets.push_back(format("The queue's cost for a transfer that waits for nothing at most 5 ms: "
+                             "%s ms (the larger median): %s",
+                             ms(worst).c_str(), verdict(worst <= 5).c_str()));
+}
+
+struct FindOwn {
+    DWORD pid;
+    const char *pszCaption; // null: the waiting window
+    HWND found;
+};
+
+static BOOL CALLBACK findOwn(HWND hwnd, LPARAM lParam) {
+    FindOwn *args = (FindOwn *)lParam;
+    DWORD pid = 0;
+    char text[128] = "";
+    GetWindowThreadProcessId(hwnd, &pid);
+    GetWindowTextA(hwnd, text, sizeof(text));
+    if (pid == args->pid && IsWindowVisible(hwnd) &&
+        (args->pszCaption ? strcmp(text, args->pszCaption) == 0
+                          : GetDlgItem(hwnd, IDC_QUEUETEXT) != NULL))
+        args->found = hwnd;
+    return args->found == NULL;
+}
+
+static HWND waitOwn(DWORD pid, const char *pszCaption) {
+    HWND h = waitFor(
+        [&] {
+            FindOwn args = {pid, pszCaption, NULL};
+            EnumWindows(findOwn, (LPARAM)&args);
+            return args.found;
+        },
+        60000);
+    if (h == NULL)
+        fail(pszCaption ? pszCaption : "no waiting window");
+    return h;
+}
+
+// Starts porterly.exe on the item and leaves its chooser on the folder with Copy.
+static void sendTo(Process &p, const std::string &item, const std::string &folder) {
+    if (!p.start(item))
+        fail("cannot start porterly.exe");
+    HWND hChooser = waitFor([&] { return findChooser(p.pi.dwProcessId); }, 60000);
+    if (hChooser == NULL || !selectFolder(hChooser, folder))
+        fail("no chooser, or the folder cannot be selected");
+    PostMessageA(chooserCopy(hChooser), BM_CLICK, 0, 0);
+}
+
+// A first porterly.exe held in its place by the shell's overwrite question, a
+// second waiting behind it; then the first ends (answered, or killed) and
+// this times from its process's end until the second's file is written.
+static double wakeOnce(const std::string &dir, bool bKill) {
+    std::string first = dir + "\\a.txt", second = dir + "\\b.txt";
+    std::string held = dir + "\\held", idle = dir + "\\free";
+    removeTree(idle + "\\b.txt");
+    HANDLE h =
+        CreateFileA((held + "\\a.txt").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    CloseHandle(h);
+    Process a, b;
+    sendTo(a, first, held);
+    HWND hAsk = waitOwn(a.pi.dwProcessId, "ファイルの上書きの確認");
+    sendTo(b, second, idle);
+    waitOwn(b.pi.dwProcessId, NULL);
+    double tEnd = 0, tFile = 0, tStart = now();
+    if (bKill) {
+        tEnd = now();
+        TerminateProcess(a.pi.hProcess, 9);
+    } else {
+        PostMessageA(GetDlgItem(hAsk, IDYES), BM_CLICK, 0, 0);
+    }
+    while (tEnd == 0 || tFile == 0) {
+        if (tEnd == 0 && WaitForSingleObject(a.pi.hProcess, 0) == WAIT_OBJECT_0)
+            tEnd = now();
+        if (tFile == 0 && GetFileAttributesA((idle + "\\b.txt").c_str()) != INVALID_FILE_ATTRIBUTES)
+            tFile = now();
+        if (now() - tStart > 30000)
+            fail("the waiting transfer did not start");
+    }
+    b.wait(30000);
+    return tFile - tEnd;
+}
+
+// What the wake can cost at least: a process waiting on a named event, which
+// then writes a file, timed from SetEvent until the file is there.
+static double bareWake(const std::string &dir) {
+    std::string path = dir + "\\bare.txt";
+    DeleteFileA(path.c_str());
+    HANDLE hEvent = CreateEventA(NULL, TRUE, FALSE, "Local\\pb-wake");
+    Process p;
+    p.name = "porterly-bench.exe";
+    if (!p.start("--wake " + path))
+        fail("cannot start the wake helper");
+    Sleep(300); // it waits by then
+    double t0 = now();
+    SetEvent(hEvent);
+    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (now() - t0 > 30000)
+            fail("the wake helper wrote nothing");
+    }
+    double t = now() - t0;
+    p.wait(10000);
+    CloseHandle(hEvent);
+    return t;
+}
+
+static int runWakeHelper(const char *pszPath) {
+    HANDLE hEvent = OpenEventA(SYNCHRONIZE, FALSE, "Local\\pb-wake");
+    if (hEvent == NULL || WaitForSingleObject(hEvent, 30000) != WAIT_OBJECT_0)
+        return 1;
+    CloseHandle(CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    return 0;
+}
+
+static void queueWakeFigure() {
+    fprintf(stderr, "bench: the queue's wake\n");
+    std::string dir = std::string(szRoot) + "\\q";
+    CreateDirectoryA(dir.c_str(), NULL);
+    CreateDirectoryA((dir + "\\held").c_str(), NULL);
+    CreateDirectoryA((dir + "\\free").c_str(), NULL);
+    makeFile(dir + "\\a.txt");
+    makeFile(dir + "\\b.txt");
+    touchFolders(dir + "\\held");
+    touchFolders(dir + "\\free");
+    RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
+    DWORD dwFlags = OPT_NO_CONFIRM;
+    RegSetKeyValueA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY, "dwFlags", REG_DWORD, &dwFlags,
+                    sizeof(dwFlags));
+    std::vector<Series> s =
+        rounds({[&] { return wakeOnce(dir, false); }, [&] { return wakeOnce(dir, true); },
+                [&] { return bareWake(dir); }});
+    RegDeleteTreeA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY);
+    const char *pszBare = "a process waiting on a named event writes a file";
+    addRow("Queue: from the end of the transfer ahead (its process) to the waiting one's file",
+           s[0], pszBare, s[2]);
+    addRow("Queue: from the transfer ahead killed to the waiting one's file", s[1], pszBare, s[2]);
+    double worst = std::max(s[0].median(), s[1].median());
+    targets.push_back(format("A waiting transfer starts within 100 ms of the one before it "
+                             "ending: %s ms (the larger median): %s",
+                             ms(worst).c_str(), verdict(worst <= 100).c_str()));
+}
+
 // ---------------------------------------------------------------- platform calls
 
 static double perCall(int kind, const std::string &folder, const char *pszName) {
@@ -1226,6 +1402,8 @@ static std::string sizeRow(const std::string &path, const char *pszLabel) {
 int main(int argc, char **argv) {
     if (argc == 3 && strcmp(argv[1], "--step") == 0)
         return runStep(atoi(argv[2]));
+    if (argc == 3 && strcmp(argv[1], "--wake") == 0)
+        return runWakeHelper(argv[2]);
     std::vector<std::string> only;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--quick") == 0)
@@ -1266,6 +1444,10 @@ int main(int argc, char **argv) {
         journalFigure();
     if (wanted("undo"))
         undoFigure();
+    if (wanted("queue")) {
+        queueCostFigure(plain);
+        queueWakeFigure();
+    }
     if (wanted("calls"))
         callFigures(plainFolder);
 

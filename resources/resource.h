@@ -15,11 +15,14 @@
 #define IDD_FOLDERNAME   101
 #define IDD_CONFIRM      106
 #define IDD_PROGRESS     107
+#define IDD_QUEUE        108
 
 #define IDC_FOLDEREDIT   1000
 #define IDC_CONFIRMEDIT  1011
 #define IDC_FOLDERLABEL  1012
 #define IDC_PROGRESSTEXT 1013
+#define IDC_QUEUETEXT    1100
+#define IDC_QUEUEWHY     1101
 
 
 // Texts of the string table. The chooser's option captions keep this order.
@@ -87,4 +90,11 @@
 #define IDS_BAD_DEST          3067 // a destination the shell would read as another folder
 #define IDS_COPY_SUFFIX       3068 // the name of a copy beside itself: "a - copy.txt"
 #define IDS_COPY_NUMBER       3069 // and from the second on: "a - copy (2).txt"
+// The queue of transfers to one disk (3100-3119).
+#define IDS_QUEUE_WAIT        3100
+#define IDS_QUEUE_UNDO_WAIT   3101
+#define IDS_QUEUE_WHY         3102
+#define IDS_QUEUE_START_NOW   3103
+#define IDS_QUEUE_CANCEL      3104
+#define IDS_QUEUE_UNDO_CHANGED 3105
 #define IDS_LAST              3199

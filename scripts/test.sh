@@ -34,11 +34,12 @@ run_preset() (
     source "$here/wine-env.sh"
     porterly_start_session
     # Emulated, the whole win32 suite alone would take about 17 minutes: only
-    # what runs the shipped programs end to end, the drop-target server and
-    # the UTF-8 module tests (ctest arguments given still choose).
+    # what runs the shipped programs end to end (the queue's processes too),
+    # the drop-target server and the UTF-8 module tests (ctest arguments given
+    # still choose).
     local subset=()
     if [ "$PORTERLY_ARCH" = win32 ] && grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
-        subset=(-R '^(Program|SetupTest|DropServer|Utf8)\.')
+        subset=(-R '^(Program|SetupTest|DropServer|Utf8|Queue)\.')
         echo "== win32 through qemu-user: ${subset[1]} only"
     fi
     # What runs killed at ctest's limit left of their output (scripts/wine-env.sh).

@@ -11,6 +11,7 @@
 #include "plan.h"
 #include "verify.h"
 #include "undo.h"
+#include "queue.h"
 #include "widetail.h"
 #include "resource.h"
 #include "settingskey.h"
@@ -216,14 +217,22 @@ static void freeItemIdList(LPITEMIDLIST pidl) {
     }
 }
 
-// The transfer is done, but nKept read-only entries kept their bit: said
-// whether or not success is to be notified, never as a full success.
-static void showClearFailed(bool bMove, unsigned int nKept) {
+// A notice of how the transfer ended (the string table's text uId, formatted
+// with n; none when 0). It is shown once the transfer gave its place in the
+// queue up, so that transfers waiting behind it never wait for a click.
+struct Notice {
+    UINT uId;
+    UINT uIcon;
+    unsigned int n;
+};
+
+static void showNotice(const Notice *pNotice) {
+    if (pNotice->uId == 0)
+        return;
     char szText[256];
-    _snprintf(szText, sizeof(szText) - 1,
-              loadText(bMove ? IDS_MOVE_CLEAR_FAILED : IDS_COPY_CLEAR_FAILED), nKept);
+    _snprintf(szText, sizeof(szText) - 1, loadText(pNotice->uId), pNotice->n);
     szText[sizeof(szText) - 1] = '\0';
-    showText(NULL, szText, MB_ICONWARNING);
+    showText(NULL, szText, pNotice->uIcon);
 }
 
 // Compares what the file operation wrote with its sources; a move across
@@ -260,10 +269,16 @@ static int confirmAndUndo(HINSTANCE hInstance, const Journal *pj, UndoPlan *pp) 
     freeStr(&strDest);
     if (answer == 3)
         showStringError(NULL);
-    if (answer != IDYES)
-        return 0;
+    QueuePlace place = {};
+    int turn = answer == IDYES && pp->nTake > 0 ? enterUndoQueue(&place, pj, pp) : QUEUE_GO;
+    if (answer != IDYES || turn != QUEUE_GO) {
+        leaveQueue(&place);
+        return turn == QUEUE_CHANGED ? 1 : 0;
+    }
     BOOL bAborted = FALSE;
-    if (pp->nTake > 0 && performUndo(pj, pp, &bAborted) != 0) {
+    int rc = pp->nTake > 0 ? performUndo(pj, pp, &bAborted) : 0;
+    leaveQueue(&place);
+    if (rc != 0) {
         if (!bAborted)
             showText(NULL, loadText(IDS_UNDO_FAILED), MB_ICONWARNING);
         return 1;
@@ -368,12 +383,12 @@ static int runTransfer(const TransferPlan *pPlan, const char *pszList, const cha
 // After the shell's operation: the clearing, the proof and the notice, as
 // the options ask. Returns the exit status.
 static int afterTransfer(Settings *pSettings, const TransferPlan *pPlan, int rc, BOOL bAborted,
-                         bool bCopyFirst) {
+                         bool bCopyFirst, Notice *pNotice) {
     DWORD dwFlags = pSettings->dwFlags;
     bool bMove = (dwFlags & OPT_MOVE) != 0, bVerify = (dwFlags & OPT_VERIFY) != 0;
     if (rc != 0) {
         if (!bAborted)
-            showText(NULL, loadText(bMove ? IDS_MOVE_FAILED : IDS_COPY_FAILED), MB_ICONWARNING);
+            *pNotice = {bMove ? (UINT)IDS_MOVE_FAILED : (UINT)IDS_COPY_FAILED, MB_ICONWARNING, 0};
         return 0;
     }
     if (bAborted) // the user declined some copies: the sources proven go all the same
@@ -381,19 +396,26 @@ static int afterTransfer(Settings *pSettings, const TransferPlan *pPlan, int rc,
     // Only after a whole transfer: once the user declined some items in the
     // shell's own dialogs, which names in the destination are the
     // transferred ones is no longer known.
+    // Read-only entries that kept their bit are told whether or not success
+    // is to be notified, never as a full success.
     unsigned int nKept = (dwFlags & OPT_CLEAR_READONLY) ? ChangeFileAttr(pPlan) : 0;
     if (nKept > 0)
-        showClearFailed(bMove, nKept);
-    if (bVerify && (!bMove || bCopyFirst))
+        *pNotice = {bMove ? (UINT)IDS_MOVE_CLEAR_FAILED : (UINT)IDS_COPY_CLEAR_FAILED,
+                    MB_ICONWARNING, nKept};
+    else if (dwFlags & OPT_NOTIFY)
+        *pNotice = {bMove ? (UINT)IDS_MOVE_DONE : (UINT)IDS_COPY_DONE, MB_ICONINFORMATION, 0};
+    if (bVerify && (!bMove || bCopyFirst)) {
+        if (nKept == 0)
+            pNotice->uId = 0; // the verification tells how it ended
         return proveTransfer(pSettings, pPlan, bMove);
-    if (nKept == 0 && (dwFlags & OPT_NOTIFY))
-        showText(NULL, loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
+    }
     return 0;
 }
 
-// Copies or moves the list into the destination, then the post-actions.
+// Copies or moves the list into the destination, then the post-actions; the
+// transfer's place in the queue (or null) is given up before the notice.
 // Returns the exit status.
-static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
+static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest, QueuePlace *pPlace) {
     for (unsigned int i = 0; i < pstrFiles->length; i++) {
         if (pstrFiles->buffer[i] == '\n')
             pstrFiles->buffer[i] = '\0';
@@ -416,12 +438,16 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     int rc = runTransfer(&plan, pstrFiles->buffer, pstrDest->buffer,
                          bMove && !bCopyFirst ? FO_MOVE : FO_COPY, dwFlags, hMappings, &bAborted);
     completePlan(&plan, hMappings[0], hMappings[1]);
-    int nStatus = afterTransfer(pSettings, &plan, rc, bAborted, bCopyFirst);
+    Notice notice = {};
+    int nStatus = afterTransfer(pSettings, &plan, rc, bAborted, bCopyFirst, &notice);
     recordTransfer(&plan);
     for (HANDLE h : hMappings)
         if (h != NULL)
             SHFreeNameMappings(h);
     freeTransferPlan(&plan);
+    if (pPlace != NULL)
+        leaveQueue(pPlace);
+    showNotice(&notice);
     saveRecentList(pSettings, pstrDest);
     if (dwFlags & OPT_OPEN_FOLDER)
         pfnShellExecute(NULL, "open", pstrDest->buffer, NULL, pstrDest->buffer, SW_SHOWDEFAULT);
@@ -461,8 +487,11 @@ static int runMainLoop(Settings *pSettings, Str *pstrFiles, int nItems, Str *pst
             showStringError(NULL);
             answer = IDCANCEL;
         }
-        if (answer == IDYES)
-            nStatus = transfer(pSettings, pstrFiles, pstrDest);
+        QueuePlace place = {};
+        if (answer == IDYES && enterQueue(&place, pstrFiles->buffer, pstrDest->buffer,
+                                          (pSettings->dwFlags & OPT_MOVE) != 0))
+            nStatus = transfer(pSettings, pstrFiles, pstrDest, &place);
+        leaveQueue(&place);
     }
     return nStatus;
 }

@@ -243,7 +243,7 @@ static void runTransfer(DWORD dwFlags, const std::string &list, const std::strin
     resize(&target, PATH_BYTES); // the shell reads two NULs
     memset(target.buffer + target.length, 0, target.capacity - target.length);
     pfnFileOperation = pfnOp;
-    transfer(&settings, &files, &target);
+    transfer(&settings, &files, &target, NULL);
     pfnFileOperation = SHFileOperationA;
     RegCloseKey(settings.hKey);
     freeStr(&files);
