@@ -84,4 +84,17 @@
 #define IDS_UNDO_MENU_COPY    3064
 #define IDS_UNDO_MENU_MOVE    3065
 #define IDS_UNDO_NO_FOLDER    3066
+#define IDS_FAVOURITE_ADD     3140 // jump-menu entries
+#define IDS_FAVOURITE_REMOVE  3141
+#define IDS_TYPE_PATH         3142
+#define IDS_PATH_TITLE        3143 // the folder-name dialog asking for a path
+#define IDS_PATH_LABEL        3144
+#define IDS_FAVOURITES_FULL   3145
+#define IDS_FAVOURITE_FAILED  3146
+#define IDS_PATH_EMPTY        3147 // a pasted or typed path refused, each before its name
+#define IDS_PATH_FOREIGN      3148
+#define IDS_PATH_BAD_NAME     3149
+#define IDS_PATH_TOO_LONG     3150
+#define IDS_PATH_MISSING      3151
+#define IDS_PATH_NOT_SHOWN    3152
 #define IDS_LAST              3199
