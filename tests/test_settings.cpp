@@ -218,6 +218,98 @@ TEST(Settings, StoredMoveBitIsNeverLoaded) {
     RegCloseKey(s.hKey);
 }
 
+std::vector<std::wstring> pinned(const Favourites &f) {
+    return std::vector<std::wstring>(f.szPath, f.szPath + f.nCount);
+}
+
+std::wstring multi(const std::vector<std::wstring> &entries) {
+    std::wstring s;
+    for (const std::wstring &e : entries)
+        s += e + L'\0';
+    return s + L'\0';
+}
+
+// The pinned folders' value as stored and what a run loads from it: only a
+// multi-string of exact paths under MAX_PATH units, ten at most, each once; a
+// name code page 932 cannot hold is kept whole (the menu greys it).
+TEST(Settings, FavouritesDamagedOrOfAnotherTypeAreRefused) {
+    std::wstring a = L"C:\\Pinned", b = L"D:\\表\\x", foreign = L"C:\\caf\x00e9";
+    std::wstring longest = L"C:\\" + std::wstring(256, L'l');
+    std::vector<std::wstring> eleven, elevenLong;
+    for (wchar_t c = L'a'; c < L'a' + 11; c++) {
+        eleven.push_back(L"C:\\" + std::wstring(1, c));
+        elevenLong.push_back(L"C:\\" + std::wstring(250, c));
+    }
+    const struct {
+        DWORD type;
+        std::wstring data;
+        size_t cbLess; // bytes left off the end
+        std::vector<std::wstring> loaded;
+    } rows[] = {
+        {REG_MULTI_SZ, multi({a, b, foreign}), 0, {a, b, foreign}},
+        {REG_MULTI_SZ, multi({a, b}), 4, {a, b}}, // stored without its NULs
+        {REG_MULTI_SZ, multi({a, b}), 1, {}},     // an odd size
+        {REG_SZ, a + L'\0', 0, {}},
+        {REG_BINARY, multi({a}), 0, {}},
+        {REG_MULTI_SZ,
+         multi({longest, longest + L"l", L"Pinned", L"C:\\a*", L"C:\\dot.", L"C:\\x\\COM1.txt", a,
+                L"c:\\PINNED"}),
+         0,
+         {longest, a}},
+        {REG_MULTI_SZ, multi({a, L"", b}), 0, {a}}, // the first empty string ends the list
+        {REG_MULTI_SZ, multi(eleven), 0, {eleven.begin(), eleven.end() - 1}},
+        {REG_MULTI_SZ, multi(elevenLong), 0, {}}, // larger than ten paths can be
+    };
+    for (const auto &row : rows) {
+        RegistrySandbox reg;
+        HKEY h = reg.settingsKey();
+        RegSetValueExW(h, L"mszFavourites", 0, row.type, (const BYTE *)row.data.data(),
+                       (DWORD)(row.data.size() * sizeof(WCHAR) - row.cbLess));
+        RegCloseKey(h);
+        Settings s = {};
+        ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
+        EXPECT_EQ(row.loaded, pinned(s.favourites)) << &row - rows;
+        RegCloseKey(s.hKey);
+    }
+}
+
+// Pins and unpins write at once, keep what another run pinned meanwhile and
+// a name written by a run in another code page, stop at ten, and change
+// nothing in memory when the write fails.
+TEST(Settings, FavouritesPinnedAndUnpinnedInTheStore) {
+    RegistrySandbox reg;
+    HKEY h = reg.settingsKey();
+    std::wstring foreign = L"C:\\caf\x00e9";
+    RegSetValueExW(h, L"mszFavourites", 0, REG_MULTI_SZ, (const BYTE *)multi({foreign}).data(),
+                   (DWORD)(foreign.size() + 2) * sizeof(WCHAR));
+    Settings s = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
+    Favourites other = {};
+    EXPECT_EQ(PIN_DONE, pinFavourite(s.hKey, &s.favourites, "C:\\one"));
+    EXPECT_EQ(PIN_DONE, pinFavourite(h, &other, "C:\\two"));
+    EXPECT_EQ(PIN_DONE, pinFavourite(s.hKey, &s.favourites, "c:\\ONE")); // there already
+    EXPECT_EQ(PIN_DONE, unpinFavourite(s.hKey, &s.favourites, "C:\\ONE"));
+    EXPECT_EQ(PIN_FAILED, pinFavourite(s.hKey, &s.favourites, "relative"));
+    std::vector<std::wstring> expected = {foreign, L"C:\\two"};
+    EXPECT_EQ(expected, pinned(s.favourites));
+    for (char c = '3'; c <= '9'; c++)
+        pinFavourite(s.hKey, &s.favourites, (std::string("C:\\") + c).c_str());
+    EXPECT_EQ(PIN_DONE, pinFavourite(s.hKey, &s.favourites, "C:\\10"));
+    EXPECT_EQ(PIN_FULL, pinFavourite(s.hKey, &s.favourites, "C:\\11"));
+    readFavourites(h, &other);
+    EXPECT_EQ(pinned(s.favourites), pinned(other));
+    EXPECT_EQ(10, other.nCount);
+    EXPECT_EQ(foreign, other.szPath[0]);
+    // A key that cannot be written: memory stays as stored.
+    HKEY hReadOnly = NULL;
+    RegOpenKeyExA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY, 0, KEY_QUERY_VALUE, &hReadOnly);
+    EXPECT_EQ(PIN_FAILED, unpinFavourite(hReadOnly, &s.favourites, "C:\\two"));
+    EXPECT_EQ(pinned(other), pinned(s.favourites));
+    RegCloseKey(hReadOnly);
+    RegCloseKey(h);
+    RegCloseKey(s.hKey);
+}
+
 // The prompt a message box shows, for the copy and the move wording.
 struct PromptCase {
     DWORD dwFlags;

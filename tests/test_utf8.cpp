@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include "harness.h"
 #include "dropfiles.h"
+#include "typedpath.h"
 #include "../src/porty4.cpp"
 
 namespace {
@@ -143,6 +144,30 @@ TEST(Utf8, HistoryKeepsEveryScriptWhole) {
     EXPECT_TRUE(regReadWide(hKey, NULL, L"tstrPath003") == entries[2]);
     freeStr(&dest);
     RegCloseKey(hKey);
+    RegCloseKey(s.hKey);
+}
+
+// A folder named in several scripts is pinned and read back whole, and a path
+// to a file in it, typed or pasted, gives that folder byte for byte.
+TEST(Utf8, FavouritesAndTypedPathsKeepEveryScriptWhole) {
+    RegistrySandbox reg;
+    TestDir dir("utf8_typed");
+    std::string folder = dir.folder("Ωmega 한글 😀 表");
+    dir.file("Ωmega 한글 😀 表\\café〜.txt");
+    Settings s = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
+    EXPECT_EQ(PIN_DONE, pinFavourite(s.hKey, &s.favourites, folder.c_str()));
+    Favourites again = {};
+    readFavourites(s.hKey, &again);
+    ASSERT_EQ(1, again.nCount);
+    EXPECT_EQ(folder, utf8(again.szPath[0]));
+    EXPECT_EQ(0, findFavourite(&again, folder.c_str()));
+    char szFolder[PATH_BYTES];
+    WCHAR *pszChecked = NULL;
+    std::wstring typed = L"\"" + std::wstring(again.szPath[0]) + L"\\café〜.txt\"";
+    EXPECT_EQ(TYPED_FOLDER, resolveTypedPath(typed.c_str(), szFolder, &pszChecked));
+    EXPECT_EQ(folder, szFolder);
+    free(pszChecked);
     RegCloseKey(s.hKey);
 }
 
