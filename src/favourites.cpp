@@ -86,10 +86,16 @@ static LONG writeFavourites(HKEY hKey, const Favourites *pFav) {
     return rc;
 }
 
-// The ANSI path as the wide text it stands for; false when it is not valid
-// in the code page or does not fit.
+// The ANSI path as the wide text it stands for, without a trailing backslash
+// but a root's (the shell gives some folders one); false when it is not
+// valid in the code page or does not fit.
 static bool toWidePath(const char *pszPath, WCHAR *pszWide) {
-    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszPath, -1, pszWide, MAX_PATH) > 0;
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszPath, -1, pszWide, MAX_PATH) == 0)
+        return false;
+    size_t cch = wcslen(pszWide);
+    if (cch > 3 && pszWide[cch - 1] == L'\\' && pszWide[cch - 2] != L'\\')
+        pszWide[cch - 1] = L'\0';
+    return true;
 }
 
 int findFavourite(const Favourites *pFav, const char *pszPath) {
@@ -136,16 +142,31 @@ int unpinFavourite(HKEY hKey, Favourites *pFav, const char *pszPath) {
     return changeFavourites(hKey, pFav, pszPath, false);
 }
 
-bool isFavouriteThere(const WCHAR *pszPath) {
+// tuDrive caches each drive letter's type, plus one (0: not asked yet):
+// asking the system is the dearest part of the look (about 0.6 ms each under
+// Wine, against 0.02 ms for the folder itself).
+static bool isThere(const WCHAR *pszPath, UINT *tuDrive) {
     if (pszPath[0] == L'\\' && pszPath[1] == L'\\')
         return true;
-    WCHAR szRoot[4] = {pszPath[0], L':', L'\\', L'\0'};
-    if (pszPath[0] != L'\0' && pszPath[1] == L':' && GetDriveTypeW(szRoot) == DRIVE_REMOTE)
-        return true;
+    WCHAR chDrive = (WCHAR)(pszPath[0] | 0x20);
+    if (pszPath[1] == L':' && chDrive >= L'a' && chDrive <= L'z') {
+        UINT *puType = &tuDrive[chDrive - L'a'];
+        WCHAR szRoot[4] = {pszPath[0], L':', L'\\', L'\0'};
+        if (*puType == 0)
+            *puType = GetDriveTypeW(szRoot) + 1;
+        if (*puType == DRIVE_REMOTE + 1)
+            return true;
+    }
+    DWORD dwAttr = GetFileAttributesW(pszPath);
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void checkFavourites(const Favourites *pFav, bool *pbThere) {
+    UINT tuDrive[26] = {};
     // An empty removable drive answers at once instead of asking for a disk.
     UINT uMode = GetErrorMode();
     SetErrorMode(uMode | SEM_FAILCRITICALERRORS);
-    DWORD dwAttr = GetFileAttributesW(pszPath);
+    for (int i = 0; i < pFav->nCount; i++)
+        pbThere[i] = isThere(pFav->szPath[i], tuDrive);
     SetErrorMode(uMode);
-    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }

@@ -31,7 +31,7 @@ int findFavourite(const Favourites *pFav, const char *pszPath);
 int pinFavourite(HKEY hKey, Favourites *pFav, const char *pszPath);
 int unpinFavourite(HKEY hKey, Favourites *pFav, const char *pszPath);
 
-// Whether the folder can be chosen now: it exists as a folder. A network
-// folder counts as there without a look: an unreachable server would hold
-// the menu for many seconds.
-bool isFavouriteThere(const WCHAR *pszPath);
+// Whether each favourite can be chosen now (into pbThere[0 .. nCount - 1]):
+// it exists as a folder. A network folder counts as there without a look: an
+// unreachable server would hold the menu for many seconds.
+void checkFavourites(const Favourites *pFav, bool *pbThere);

@@ -416,12 +416,13 @@ static void appendFavouriteItem(HMENU hMenu, const WCHAR *pszPath, const char *p
 static void appendDestinations(JumpMenu *pj) {
     Settings *pSettings = dialog_data.pSettings;
     const Favourites *pFav = &pSettings->favourites;
+    bool tbThere[FAVOURITE_COUNT];
+    checkFavourites(pFav, tbThere);
     for (int f = 0; f < pFav->nCount; f++) {
         char *pszAnsi = pj->tszFavourites[f];
         // Gone, or a name this code page cannot hold: shown, not choosable.
-        bool bThere =
-            toAnsi(pFav->szPath[f], pszAnsi, PATH_BYTES) && isFavouriteThere(pFav->szPath[f]);
-        appendFavouriteItem(pj->hMenu, pFav->szPath[f], bThere ? pszAnsi : NULL,
+        bool bChoosable = tbThere[f] && toAnsi(pFav->szPath[f], pszAnsi, PATH_BYTES);
+        appendFavouriteItem(pj->hMenu, pFav->szPath[f], bChoosable ? pszAnsi : NULL,
                             JUMP_FIRST_ID + pj->uCount);
         pj->uCount++;
     }
@@ -695,60 +696,6 @@ static BOOL isTaken(const char *pszPath) {
     return TRUE;
 }
 
-// Asks for a path in the folder-name dialog, preset with the selected
-// folder's, and selects what it names. The dialog is a wide one here: a name
-// the code page cannot hold reaches the checks whole and is refused by name,
-// never as a best-fit stand-in that may name another folder.
-static void askPath() {
-    Str strPath = {};
-    assignStr(&strPath, dialog_data.szSelected);
-    bAskingPath = TRUE;
-    DialogBoxParamW(dialog_data.pSettings->hInstance, MAKEINTRESOURCEW(IDD_FOLDERNAME),
-                    dialog_data.hDlg, DialogProc, (LPARAM)&strPath);
-    bAskingPath = FALSE;
-    freeStr(&strPath);
-}
-
-// Selects the folder as a history entry is selected. Whether the tree took
-// it: the selection changed, or it already was that folder.
-static bool selectTyped(const char *pszFolder) {
-    UINT nBefore = dialog_data.nSelChanges;
-    SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)pszFolder);
-    return (dialog_data.nSelChanges != nBefore && dialog_data.szSelected[0] != '\0') ||
-           _mbsicmp((const unsigned char *)dialog_data.szSelected,
-                    (const unsigned char *)pszFolder) == 0;
-}
-
-// Selects the folder that a pasted or typed path names (a file's path, its
-// folder). A path refused, missing, or that the tree would not take is named
-// in a message over hOwner, and the selection stays where it was.
-static bool takeTypedPath(HWND hOwner, const WCHAR *pszText) {
-    char szFolder[PATH_BYTES];
-    WCHAR *pszChecked = NULL;
-    int nResult = resolveTypedPath(pszText, szFolder, &pszChecked);
-    if (nResult == TYPED_FOLDER && !selectTyped(szFolder)) {
-        nResult = TYPED_NOT_SHOWN;
-        // The folder is named, not the file it was found from.
-        int cch = MultiByteToWideChar(CP_ACP, 0, szFolder, -1, NULL, 0);
-        WCHAR *pszFolder = cch > 0 ? (WCHAR *)malloc((size_t)cch * sizeof(WCHAR)) : NULL;
-        if (pszFolder != NULL) {
-            MultiByteToWideChar(CP_ACP, 0, szFolder, -1, pszFolder, cch);
-            free(pszChecked);
-            pszChecked = pszFolder;
-        }
-    }
-    if (nResult != TYPED_FOLDER)
-        showTypedPathRefused(hOwner, nResult, pszChecked);
-    free(pszChecked);
-    return nResult == TYPED_FOLDER;
-}
-
-static void On_Paste() {
-    WCHAR *pszText = clipboardText(dialog_data.hDlg);
-    takeTypedPath(dialog_data.hDlg, pszText != NULL ? pszText : L"");
-    free(pszText);
-}
-
 // A folder the file operation could not take as a destination is refused.
 static BOOL fitsOrWarn(Str *pstrPath) {
     if (fitsFileOperation(pstrPath->buffer))
@@ -840,6 +787,62 @@ static void renDir() {
     }
     freeStr(&strName);
     freeStr(&strPath);
+}
+
+// ---------------------------------------------------------------- a path in hand
+
+// Asks for a path in the folder-name dialog, preset with the selected
+// folder's, and selects what it names. The dialog is a wide one here: a name
+// the code page cannot hold reaches the checks whole and is refused by name,
+// never as a best-fit stand-in that may name another folder.
+static void askPath() {
+    Str strPath = {};
+    assignStr(&strPath, dialog_data.szSelected);
+    bAskingPath = TRUE;
+    DialogBoxParamW(dialog_data.pSettings->hInstance, MAKEINTRESOURCEW(IDD_FOLDERNAME),
+                    dialog_data.hDlg, DialogProc, (LPARAM)&strPath);
+    bAskingPath = FALSE;
+    freeStr(&strPath);
+}
+
+// Selects the folder as a history entry is selected. Whether the tree took
+// it: the selection changed, or it already was that folder.
+static bool selectTyped(const char *pszFolder) {
+    UINT nBefore = dialog_data.nSelChanges;
+    SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)pszFolder);
+    return (dialog_data.nSelChanges != nBefore && dialog_data.szSelected[0] != '\0') ||
+           _mbsicmp((const unsigned char *)dialog_data.szSelected,
+                    (const unsigned char *)pszFolder) == 0;
+}
+
+// Selects the folder that a pasted or typed path names (a file's path, its
+// folder). A path refused, missing, or that the tree would not take is named
+// in a message over hOwner, and the selection stays where it was.
+static bool takeTypedPath(HWND hOwner, const WCHAR *pszText) {
+    char szFolder[PATH_BYTES];
+    WCHAR *pszChecked = NULL;
+    int nResult = resolveTypedPath(pszText, szFolder, &pszChecked);
+    if (nResult == TYPED_FOLDER && !selectTyped(szFolder)) {
+        nResult = TYPED_NOT_SHOWN;
+        // The folder is named, not the file it was found from.
+        int cch = MultiByteToWideChar(CP_ACP, 0, szFolder, -1, NULL, 0);
+        WCHAR *pszFolder = cch > 0 ? (WCHAR *)malloc((size_t)cch * sizeof(WCHAR)) : NULL;
+        if (pszFolder != NULL) {
+            MultiByteToWideChar(CP_ACP, 0, szFolder, -1, pszFolder, cch);
+            free(pszChecked);
+            pszChecked = pszFolder;
+        }
+    }
+    if (nResult != TYPED_FOLDER)
+        showTypedPathRefused(hOwner, nResult, pszChecked);
+    free(pszChecked);
+    return nResult == TYPED_FOLDER;
+}
+
+static void On_Paste() {
+    WCHAR *pszText = clipboardText(dialog_data.hDlg);
+    takeTypedPath(dialog_data.hDlg, pszText != NULL ? pszText : L"");
+    free(pszText);
 }
 
 // ---------------------------------------------------------------- set-up and layout
