@@ -231,7 +231,9 @@ std::wstring multi(const std::vector<std::wstring> &entries) {
 
 // The pinned folders' value as stored and what a run loads from it: only a
 // multi-string of exact paths under MAX_PATH units, ten at most, each once; a
-// name code page 932 cannot hold is kept whole (the menu greys it).
+// name code page 932 cannot hold is kept whole (the menu greys it). Then
+// another run pins one and this one another: both are written at once and
+// kept, up to ten; a write that fails changes nothing in memory.
 TEST(Settings, FavouritesDamagedOrOfAnotherTypeAreRefused) {
     std::wstring a = L"C:\\Pinned", b = L"D:\\表\\x", foreign = L"C:\\caf\x00e9";
     std::wstring longest = L"C:\\" + std::wstring(256, L'l');
@@ -262,52 +264,28 @@ TEST(Settings, FavouritesDamagedOrOfAnotherTypeAreRefused) {
     };
     for (const auto &row : rows) {
         RegistrySandbox reg;
-        HKEY h = reg.settingsKey();
+        HKEY h = reg.settingsKey(), hReadOnly = NULL;
         RegSetValueExW(h, L"mszFavourites", 0, row.type, (const BYTE *)row.data.data(),
                        (DWORD)(row.data.size() * sizeof(WCHAR) - row.cbLess));
-        RegCloseKey(h);
         Settings s = {};
         ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
         EXPECT_EQ(row.loaded, pinned(s.favourites)) << &row - rows;
-        RegCloseKey(s.hKey);
+        Favourites other = {};
+        std::vector<std::wstring> after = row.loaded;
+        int nPin = after.size() < FAVOURITE_COUNT ? PIN_DONE : PIN_FULL;
+        EXPECT_EQ(nPin, pinFavourite(h, &other, "C:\\other"));
+        EXPECT_EQ(nPin, pinFavourite(s.hKey, &s.favourites, "C:\\this\\"));
+        if (nPin == PIN_DONE)
+            after.insert(after.end(), {L"C:\\other", L"C:\\this"});
+        readFavourites(h, &other);
+        EXPECT_EQ(after, pinned(other)) << &row - rows;
+        RegOpenKeyExA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY, 0, KEY_QUERY_VALUE, &hReadOnly);
+        std::string last(after.back().begin(), after.back().end()); // ASCII in every row
+        EXPECT_EQ(PIN_FAILED, unpinFavourite(hReadOnly, &s.favourites, last.c_str()));
+        EXPECT_EQ(after, pinned(s.favourites));
+        for (HKEY hKey : {hReadOnly, h, s.hKey})
+            RegCloseKey(hKey);
     }
-}
-
-// Pins and unpins write at once, keep what another run pinned meanwhile and
-// a name written by a run in another code page, stop at ten, and change
-// nothing in memory when the write fails.
-TEST(Settings, FavouritesPinnedAndUnpinnedInTheStore) {
-    RegistrySandbox reg;
-    HKEY h = reg.settingsKey();
-    std::wstring foreign = L"C:\\caf\x00e9";
-    RegSetValueExW(h, L"mszFavourites", 0, REG_MULTI_SZ, (const BYTE *)multi({foreign}).data(),
-                   (DWORD)(foreign.size() + 2) * sizeof(WCHAR));
-    Settings s = {};
-    ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
-    Favourites other = {};
-    EXPECT_EQ(PIN_DONE, pinFavourite(s.hKey, &s.favourites, "C:\\one"));
-    EXPECT_EQ(PIN_DONE, pinFavourite(h, &other, "C:\\two"));
-    EXPECT_EQ(PIN_DONE, pinFavourite(s.hKey, &s.favourites, "c:\\ONE")); // there already
-    EXPECT_EQ(PIN_DONE, unpinFavourite(s.hKey, &s.favourites, "C:\\ONE"));
-    EXPECT_EQ(PIN_FAILED, pinFavourite(s.hKey, &s.favourites, "relative"));
-    std::vector<std::wstring> expected = {foreign, L"C:\\two"};
-    EXPECT_EQ(expected, pinned(s.favourites));
-    for (char c = '3'; c <= '9'; c++)
-        pinFavourite(s.hKey, &s.favourites, (std::string("C:\\") + c).c_str());
-    EXPECT_EQ(PIN_DONE, pinFavourite(s.hKey, &s.favourites, "C:\\10"));
-    EXPECT_EQ(PIN_FULL, pinFavourite(s.hKey, &s.favourites, "C:\\11"));
-    readFavourites(h, &other);
-    EXPECT_EQ(pinned(s.favourites), pinned(other));
-    EXPECT_EQ(10, other.nCount);
-    EXPECT_EQ(foreign, other.szPath[0]);
-    // A key that cannot be written: memory stays as stored.
-    HKEY hReadOnly = NULL;
-    RegOpenKeyExA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY, 0, KEY_QUERY_VALUE, &hReadOnly);
-    EXPECT_EQ(PIN_FAILED, unpinFavourite(hReadOnly, &s.favourites, "C:\\two"));
-    EXPECT_EQ(pinned(other), pinned(s.favourites));
-    RegCloseKey(hReadOnly);
-    RegCloseKey(h);
-    RegCloseKey(s.hKey);
 }
 
 // The prompt a message box shows, for the copy and the move wording.
