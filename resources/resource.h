@@ -97,4 +97,5 @@
 #define IDS_PATH_TOO_LONG     3150
 #define IDS_PATH_MISSING      3151
 #define IDS_PATH_NOT_SHOWN    3152
+#define IDS_FAVOURITES_PRUNE  3153 // a jump-menu entry
 #define IDS_LAST              3199

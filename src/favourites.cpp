@@ -103,43 +103,76 @@ int findFavourite(const Favourites *pFav, const char *pszPath) {
     return pszPath[0] != '\0' && toWidePath(pszPath, szWide) ? findWide(pFav, szWide) : -1;
 }
 
-// Reads the store again, lets change() alter it, and writes it when it did.
-// Another run may have pinned or unpinned in between: its change is kept.
-static int changeFavourites(HKEY hKey, Favourites *pFav, const char *pszPath, bool bPin) {
-    WCHAR szWide[MAX_PATH];
-    if (!toWidePath(pszPath, szWide) || !isUsableEntry(szWide))
-        return PIN_FAILED;
+#define CHANGE_PIN   0
+#define CHANGE_UNPIN 1
+#define CHANGE_PRUNE 2
+
+// Drops the entries that cannot be chosen now; whether there were any.
+static bool pruneEntries(Favourites *pFav) {
+    bool tbThere[FAVOURITE_COUNT];
+    checkFavourites(pFav, tbThere);
+    int n = 0;
+    for (int i = 0; i < pFav->nCount; i++) {
+        if (!tbThere[i])
+            continue;
+        if (n != i)
+            wcscpy(pFav->szPath[n], pFav->szPath[i]);
+        n++;
+    }
+    bool bDropped = n != pFav->nCount;
+    pFav->nCount = n;
+    return bDropped;
+}
+
+// Applies one change to what the store holds now, read again (another run
+// may have changed it: its change is kept), and writes it when it changed.
+// pszWide is the folder to pin or unpin.
+static int changeStored(HKEY hKey, Favourites *pFav, const WCHAR *pszWide, int nChange) {
     Favourites *pFresh = (Favourites *)malloc(sizeof(Favourites));
     if (pFresh == NULL)
         return PIN_FAILED;
     readFavourites(hKey, pFresh);
-    int i = findWide(pFresh, szWide);
+    int i = nChange == CHANGE_PRUNE ? -1 : findWide(pFresh, pszWide);
     int nResult = PIN_DONE;
-    if (bPin && i < 0 && pFresh->nCount == FAVOURITE_COUNT) {
+    bool bChanged = false;
+    if (nChange == CHANGE_PRUNE) {
+        bChanged = pruneEntries(pFresh);
+    } else if (nChange == CHANGE_PIN && i < 0 && pFresh->nCount == FAVOURITE_COUNT) {
         nResult = PIN_FULL;
-    } else if (bPin ? i < 0 : i >= 0) {
-        if (bPin) {
-            addEntry(pFresh, szWide);
-        } else {
-            memmove(pFresh->szPath[i], pFresh->szPath[i + 1],
-                    (size_t)(pFresh->nCount - i - 1) * sizeof(pFresh->szPath[0]));
-            pFresh->nCount--;
-        }
-        if (writeFavourites(hKey, pFresh) != ERROR_SUCCESS)
-            nResult = PIN_FAILED;
+    } else if (nChange == CHANGE_PIN && i < 0) {
+        addEntry(pFresh, pszWide);
+        bChanged = true;
+    } else if (nChange == CHANGE_UNPIN && i >= 0) {
+        memmove(pFresh->szPath[i], pFresh->szPath[i + 1],
+                (size_t)(pFresh->nCount - i - 1) * sizeof(pFresh->szPath[0]));
+        pFresh->nCount--;
+        bChanged = true;
     }
+    if (bChanged && writeFavourites(hKey, pFresh) != ERROR_SUCCESS)
+        nResult = PIN_FAILED;
     if (nResult != PIN_FAILED)
         *pFav = *pFresh;
     free(pFresh);
     return nResult;
 }
 
+static int changeFavourites(HKEY hKey, Favourites *pFav, const char *pszPath, int nChange) {
+    WCHAR szWide[MAX_PATH];
+    if (!toWidePath(pszPath, szWide) || !isUsableEntry(szWide))
+        return PIN_FAILED;
+    return changeStored(hKey, pFav, szWide, nChange);
+}
+
 int pinFavourite(HKEY hKey, Favourites *pFav, const char *pszPath) {
-    return changeFavourites(hKey, pFav, pszPath, true);
+    return changeFavourites(hKey, pFav, pszPath, CHANGE_PIN);
 }
 
 int unpinFavourite(HKEY hKey, Favourites *pFav, const char *pszPath) {
-    return changeFavourites(hKey, pFav, pszPath, false);
+    return changeFavourites(hKey, pFav, pszPath, CHANGE_UNPIN);
+}
+
+int pruneFavourites(HKEY hKey, Favourites *pFav) {
+    return changeStored(hKey, pFav, NULL, CHANGE_PRUNE);
 }
 
 // tuDrive caches each drive letter's type, plus one (0: not asked yet):
@@ -166,7 +199,9 @@ void checkFavourites(const Favourites *pFav, bool *pbThere) {
     // An empty removable drive answers at once instead of asking for a disk.
     UINT uMode = GetErrorMode();
     SetErrorMode(uMode | SEM_FAILCRITICALERRORS);
-    for (int i = 0; i < pFav->nCount; i++)
-        pbThere[i] = isThere(pFav->szPath[i], tuDrive);
+    for (int i = 0; i < pFav->nCount; i++) {
+        const WCHAR *pszPath = pFav->szPath[i];
+        pbThere[i] = isAnsiText(pszPath, (int)wcslen(pszPath)) && isThere(pszPath, tuDrive);
+    }
     SetErrorMode(uMode);
 }

@@ -25,13 +25,17 @@ int findFavourite(const Favourites *pFav, const char *pszPath);
 // Pins or unpins the folder pszPath (ANSI). Each first reads the stored list
 // again (another run may have changed it), then writes it at once; pFav then
 // holds what is stored. Nothing changes in memory when the write fails.
-#define PIN_DONE   0 // pinned or unpinned (or already so)
+#define PIN_DONE   0 // done (or nothing to do)
 #define PIN_FULL   1 // ten are pinned already
 #define PIN_FAILED 2 // the path cannot be taken or the store cannot be written
 int pinFavourite(HKEY hKey, Favourites *pFav, const char *pszPath);
 int unpinFavourite(HKEY hKey, Favourites *pFav, const char *pszPath);
+// Unpins every favourite that cannot be chosen now (checkFavourites), as
+// found at that moment: a folder that came back meanwhile stays.
+int pruneFavourites(HKEY hKey, Favourites *pFav);
 
 // Whether each favourite can be chosen now (into pbThere[0 .. nCount - 1]):
-// it exists as a folder. A network folder counts as there without a look: an
-// unreachable server would hold the menu for many seconds.
+// the code page holds its name and it exists as a folder. A network folder
+// counts as there without a look: an unreachable server would hold the menu
+// for many seconds.
 void checkFavourites(const Favourites *pFav, bool *pbThere);

@@ -379,9 +379,11 @@ struct JumpMenu {
     BOOL bOwned;  // the submenu is attached (it goes with its menu)
     UINT uCount;  // destinations listed: favourites, then recent ones
     int nPinned;  // the selected folder among the favourites, or -1
+    bool bGone;   // some favourite cannot be chosen
     UINT uUndoId; // the entries after the special folders
     UINT uPinId;
     UINT uPathId;
+    UINT uPruneId;
     char tszFavourites[FAVOURITE_COUNT][PATH_BYTES];
     Str tstrFolders[JUMP_FOLDERS];
 };
@@ -422,6 +424,7 @@ static void appendDestinations(JumpMenu *pj) {
         char *pszAnsi = pj->tszFavourites[f];
         // Gone, or a name this code page cannot hold: shown, not choosable.
         bool bChoosable = tbThere[f] && toAnsi(pFav->szPath[f], pszAnsi, PATH_BYTES);
+        pj->bGone = pj->bGone || !bChoosable;
         appendFavouriteItem(pj->hMenu, pFav->szPath[f], bChoosable ? pszAnsi : NULL,
                             JUMP_FIRST_ID + pj->uCount);
         pj->uCount++;
@@ -439,8 +442,9 @@ static void appendDestinations(JumpMenu *pj) {
     appendSeparator(pj->hMenu);
 }
 
-// Pin or unpin the selected folder (nothing to pin without one), and a path
-// to type.
+// Pin or unpin the selected folder (nothing to pin without one), unpin those
+// that cannot be chosen (a greyed entry cannot be selected to be unpinned),
+// and a path to type.
 static void appendPathItems(JumpMenu *pj) {
     const char *pszSelected = dialog_data.szSelected;
     pj->nPinned = findFavourite(&dialog_data.pSettings->favourites, pszSelected);
@@ -448,6 +452,8 @@ static void appendPathItems(JumpMenu *pj) {
                    NULL, pj->uPinId, NULL);
     if (pszSelected[0] == '\0')
         EnableMenuItem(pj->hMenu, pj->uPinId, MF_BYCOMMAND | MF_GRAYED);
+    if (pj->bGone)
+        appendJumpItem(pj->hMenu, loadText(IDS_FAVOURITES_PRUNE), NULL, pj->uPruneId, NULL);
     appendJumpItem(pj->hMenu, loadText(IDS_TYPE_PATH), NULL, pj->uPathId, NULL);
     appendSeparator(pj->hMenu);
 }
@@ -462,6 +468,7 @@ static bool buildJumpMenu(JumpMenu *pj, HMODULE hShell) {
     pj->uUndoId = JUMP_FIRST_ID + pj->uCount + JUMP_FOLDERS + 1;
     pj->uPinId = pj->uUndoId + 1;
     pj->uPathId = pj->uUndoId + 2;
+    pj->uPruneId = pj->uUndoId + 3;
     appendPathItems(pj);
     pj->hSubMenu = CreatePopupMenu();
     pj->bOwned = appendJumpItem(pj->hMenu, loadText(IDS_COMMON), NULL,
@@ -479,11 +486,13 @@ static bool buildJumpMenu(JumpMenu *pj, HMODULE hShell) {
 static void warn(HWND hOwner, const char *pszText);
 static void askPath();
 
-static void On_PinChosen(bool bPinned) {
+static void On_PinChosen(JumpMenu *pj, UINT uId) {
     Settings *pSettings = dialog_data.pSettings;
+    HKEY hKey = pSettings->hKey;
     const char *pszSelected = dialog_data.szSelected;
-    int nResult = bPinned ? unpinFavourite(pSettings->hKey, &pSettings->favourites, pszSelected)
-                          : pinFavourite(pSettings->hKey, &pSettings->favourites, pszSelected);
+    int nResult = uId == pj->uPruneId ? pruneFavourites(hKey, &pSettings->favourites)
+                  : pj->nPinned >= 0  ? unpinFavourite(hKey, &pSettings->favourites, pszSelected)
+                                      : pinFavourite(hKey, &pSettings->favourites, pszSelected);
     if (nResult == PIN_FULL)
         warn(dialog_data.hDlg, loadText(IDS_FAVOURITES_FULL));
     else if (nResult == PIN_FAILED)
@@ -498,8 +507,8 @@ static void On_JumpChosen(JumpMenu *pj, UINT uId) {
         // the driver then takes the last transfer back.
         dialog_data.pSettings->dwFlags |= OPT_UNDO;
         PostMessageA(dialog_data.hDlg, WM_COMMAND, IDCANCEL, 0);
-    } else if (uId == pj->uPinId) {
-        On_PinChosen(pj->nPinned >= 0);
+    } else if (uId == pj->uPinId || uId == pj->uPruneId) {
+        On_PinChosen(pj, uId);
     } else if (uId == pj->uPathId) {
         askPath();
     } else {
