@@ -229,11 +229,10 @@ std::wstring multi(const std::vector<std::wstring> &entries) {
     return s + L'\0';
 }
 
-// The pinned folders' value as stored and what a run loads from it: only a
-// multi-string of exact paths under MAX_PATH units, ten at most, each once; a
-// name code page 932 cannot hold is kept whole (the menu greys it). Then
-// another run pins one and this one another: both are written at once and
-// kept, up to ten; a write that fails changes nothing in memory.
+// The pinned folders' value as stored and what loads: exact paths under
+// MAX_PATH units, ten at most, each once; a name code page 932 cannot hold
+// kept whole. Pins by another run and this one are both kept, up to ten; a
+// failed write changes nothing in memory.
 TEST(Settings, FavouritesDamagedOrOfAnotherTypeAreRefused) {
     std::wstring a = L"C:\\Pinned", b = L"D:\\表\\x", foreign = L"C:\\caf\x00e9";
     std::wstring longest = L"C:\\" + std::wstring(256, L'l');
@@ -252,7 +251,6 @@ TEST(Settings, FavouritesDamagedOrOfAnotherTypeAreRefused) {
         {REG_MULTI_SZ, multi({a, b}), 4, {a, b}}, // stored without its NULs
         {REG_MULTI_SZ, multi({a, b}), 1, {}},     // an odd size
         {REG_SZ, a + L'\0', 0, {}},
-        {REG_BINARY, multi({a}), 0, {}},
         {REG_MULTI_SZ,
          multi({longest, longest + L"l", L"Pinned", L"C:\\a*", L"C:\\dot.", L"C:\\x\\COM1.txt", a,
                 L"c:\\PINNED"}),
