@@ -1335,13 +1335,13 @@ TEST(Screenshots, DISABLED_PanelAndJumpMenu) {
     TestDir dir("shots");
     std::string item = dir.file("報告書.txt");
     std::string recent1 = dir.folder("送り先"), recent2 = dir.folder("backup");
+    std::string pinned = dir.folder("見積書");
     touchFolders(recent1);
     ToolsRun run(OPT_OPEN_HISTORY | OPT_OPEN_FOLDER | OPT_CLEAR_READONLY, {recent1, recent2},
                  item + "\n");
-    // Two favourites, one of them gone since: it shows greyed.
-    for (const char *name : {"見積書", "旧案件"})
-        pinFavourite(run.settings.hKey, &run.settings.favourites, dir.folder(name).c_str());
-    removeTree(dir.at("旧案件"));
+    // Two favourites, the second gone since: it shows greyed.
+    for (const std::string &path : {pinned, dir.at("旧案件")})
+        pinFavourite(run.settings.hKey, &run.settings.favourites, path.c_str());
     Driver driver([&] {
         HWND hChooser = openedChooser();
         ASSERT_NE(nullptr, hChooser);
