@@ -287,6 +287,30 @@ static void stepSpecialFolders() {
     }
 }
 
+// Ten pinned folders, stored afresh (untimed) and then read and looked up as
+// every opening of the jump menu does.
+static void prepareFavourites() {
+    Settings settings = {};
+    if (readReg(&settings) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(settings.hKey, "mszFavourites");
+    for (int i = 0; i < FAVOURITE_COUNT; i++) {
+        std::string folder = format("%s\\fav%d", szRoot, i);
+        CreateDirectoryA(szRoot, NULL);
+        CreateDirectoryA(folder.c_str(), NULL);
+        pinFavourite(settings.hKey, &settings.favourites, folder.c_str());
+    }
+    RegCloseKey(settings.hKey);
+}
+
+static void stepFavourites() {
+    Settings settings = {};
+    if (readReg(&settings) == ERROR_SUCCESS)
+        RegCloseKey(settings.hKey);
+    bool tbThere[FAVOURITE_COUNT];
+    checkFavourites(&settings.favourites, tbThere);
+}
+
 // The chime's library, which the chooser loads on the first drop.
 static void stepChime() {
     char szPath[MAX_PATH + 16];
@@ -332,6 +356,8 @@ static const StartStep startSteps[] = {
     {"special folders: the jump menu's lookups (on its first opening)", prepareShell,
      stepSpecialFolders},
     {"drop chime: its library loaded (on the first drop)", NULL, stepChime},
+    {"favourites: the settings read with ten pinned, each looked up (each jump-menu opening)",
+     prepareFavourites, stepFavourites},
     {"extra buttons: five made in the dialog's font", prepareWindow, stepButtons},
 };
 

@@ -97,4 +97,18 @@
 #define IDS_QUEUE_START_NOW   3103
 #define IDS_QUEUE_CANCEL      3104
 #define IDS_QUEUE_UNDO_CHANGED 3105
+#define IDS_FAVOURITE_ADD     3140 // jump-menu entries
+#define IDS_FAVOURITE_REMOVE  3141
+#define IDS_TYPE_PATH         3142
+#define IDS_PATH_TITLE        3143 // the folder-name dialog asking for a path
+#define IDS_PATH_LABEL        3144
+#define IDS_FAVOURITES_FULL   3145
+#define IDS_FAVOURITE_FAILED  3146
+#define IDS_PATH_EMPTY        3147 // a pasted or typed path refused, each before its name
+#define IDS_PATH_FOREIGN      3148
+#define IDS_PATH_BAD_NAME     3149
+#define IDS_PATH_TOO_LONG     3150
+#define IDS_PATH_MISSING      3151
+#define IDS_PATH_NOT_SHOWN    3152
+#define IDS_FAVOURITES_PRUNE  3153 // a jump-menu entry
 #define IDS_LAST              3199

@@ -95,6 +95,7 @@ LONG readReg(Settings *pSettings) {
         _snprintf(szName, sizeof(szName), szPathValue, i);
         readHistoryValue(pSettings->hKey, szName, pstr);
     }
+    readFavourites(pSettings->hKey, &pSettings->favourites);
     return ERROR_SUCCESS;
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include "favourites.h"
 #include "portystr.h"
 #include "version.h"
 
@@ -34,6 +35,7 @@ struct Settings {
     DWORD dwFlags;               // option bits
     HINSTANCE hInstance;         // the program's module
     Str *pstrFiles;              // the source list, owned by the driver
+    Favourites favourites;       // pinned destinations, above the recent ones
 };
 
 LONG readReg(Settings *pSettings);

@@ -1,11 +1,13 @@
 // The destination chooser. The shell's folder browser is extended at run time:
 // its OK button becomes Copy, and Settings, Move, New and Rename buttons, an
-// options panel, a jump menu of recent and special folders, and a drop target
-// are added. The added controls have no ids and are told apart by handle.
+// options panel, a jump menu of pinned, recent and special folders, a drop
+// target and Ctrl+V for a path in hand are added. The added controls have no
+// ids and are told apart by handle.
 #include "portygui.h"
 #include "porty4.h"
 #include "dropfiles.h"
 #include "undo.h"
+#include "typedpath.h"
 #include "resource.h"
 #include <commctrl.h>
 #include <mbstring.h>
@@ -19,7 +21,9 @@
 // Posted after a selection change so the added buttons can follow Copy once
 // the browser has set its state (Wine sets it only after the callback).
 #define WM_APP_SYNCBUTTONS (WM_APP + 1)
-#define DROP_SOUND_FLAGS   0x00042015 // SND_RESOURCE | SND_NOWAIT | SND_NOSTOP | SND_ASYNC
+#define WM_APP_PASTE       (WM_APP + 2) // Ctrl+V was pressed in the chooser
+#define CTRL_V             0x16         // the character Ctrl+V types
+#define DROP_SOUND_FLAGS   0x00042015   // SND_RESOURCE | SND_NOWAIT | SND_NOSTOP | SND_ASYNC
 
 #define PANEL_OPTIONS 9 // check boxes of the options panel
 
@@ -48,6 +52,7 @@ struct DialogData {
     Settings *pSettings;
     HBITMAP hArrowBitmap;
     char szSelected[PATH_BYTES];
+    UINT nSelChanges; // selection changes reported so far
 };
 
 static DialogData dialog_data;
@@ -366,61 +371,179 @@ static void appendUndoItem(HMENU hMenu, UINT uId) {
     freeStr(&strDest);
 }
 
-// Pops the menu of recent destinations and special folders up under the
-// jump-menu button and selects what the user chose.
-static void openRecent() {
-    Settings *pSettings = dialog_data.pSettings;
-    HMENU hMenu = CreatePopupMenu();
-    if (hMenu == NULL)
-        return;
-    UINT uCount = 0;
-    while (uCount < HISTORY_COUNT && pSettings->tstrPath[uCount].length != 0) {
-        const char *pszPath = pSettings->tstrPath[uCount].buffer;
-        appendJumpItem(hMenu, pszPath, pszPath, JUMP_FIRST_ID + uCount, NULL);
-        uCount++;
-    }
-    appendSeparator(hMenu);
-    HMENU hSubMenu = CreatePopupMenu();
-    // Once attached, the submenu goes with its menu.
-    BOOL bOwned = appendJumpItem(hMenu, loadText(IDS_COMMON), NULL,
-                                 JUMP_FIRST_ID + uCount + JUMP_FOLDERS, hSubMenu);
+// Entries the jump menu builds around its destinations, and the paths their
+// data words point into: all of it lives until the chosen entry was acted on.
+struct JumpMenu {
+    HMENU hMenu;
+    HMENU hSubMenu;
+    BOOL bOwned;  // the submenu is attached (it goes with its menu)
+    UINT uCount;  // destinations listed: favourites, then recent ones
+    int nPinned;  // the selected folder among the favourites, or -1
+    bool bGone;   // some favourite cannot be chosen
+    UINT uUndoId; // the entries after the special folders
+    UINT uPinId;
+    UINT uPathId;
+    UINT uPruneId;
+    char tszFavourites[FAVOURITE_COUNT][PATH_BYTES];
+    Str tstrFolders[JUMP_FOLDERS];
+};
 
-    // Looked up each time: older shells lack the display-name service.
-    HMODULE hShell = LoadLibraryA("shell32.dll");
+// The item record of the wide call, cut as MENUITEMINFO_SIZE cuts the ANSI one.
+#define MENUITEMINFOW_SIZE ((UINT)offsetof(MENUITEMINFOW, hbmpItem))
+
+// A favourite: its path as it is (wide, so that any script shows, with each
+// ampersand doubled), greyed and without data when it cannot be chosen.
+static void appendFavouriteItem(HMENU hMenu, const WCHAR *pszPath, const char *pszData, UINT uId) {
+    WCHAR szText[2 * MAX_PATH];
+    size_t n = 0;
+    for (const WCHAR *p = pszPath; *p != L'\0'; p++) {
+        if (*p == L'&')
+            szText[n++] = L'&';
+        szText[n++] = *p;
+    }
+    szText[n] = L'\0';
+    MENUITEMINFOW mii = {};
+    mii.cbSize = MENUITEMINFOW_SIZE;
+    mii.fMask = MIIM_ID | MIIM_TYPE | MIIM_DATA | MIIM_STATE;
+    mii.fType = MFT_STRING;
+    mii.fState = pszData != NULL ? MFS_ENABLED : MFS_GRAYED;
+    mii.wID = uId;
+    mii.dwItemData = (ULONG_PTR)pszData;
+    mii.dwTypeData = szText;
+    InsertMenuItemW(hMenu, GetMenuItemCount(hMenu), TRUE, &mii);
+}
+
+// The favourites first, then the recent destinations that are not among
+// them, each numbered on from the last.
+static void appendDestinations(JumpMenu *pj) {
+    Settings *pSettings = dialog_data.pSettings;
+    const Favourites *pFav = &pSettings->favourites;
+    bool tbThere[FAVOURITE_COUNT];
+    checkFavourites(pFav, tbThere);
+    for (int f = 0; f < pFav->nCount; f++) {
+        char *pszAnsi = pj->tszFavourites[f];
+        // Gone, or a name this code page cannot hold: shown, not choosable.
+        bool bChoosable = tbThere[f] && toAnsi(pFav->szPath[f], pszAnsi, PATH_BYTES);
+        pj->bGone = pj->bGone || !bChoosable;
+        appendFavouriteItem(pj->hMenu, pFav->szPath[f], bChoosable ? pszAnsi : NULL,
+                            JUMP_FIRST_ID + pj->uCount);
+        pj->uCount++;
+    }
+    for (UINT k = 0; k < HISTORY_COUNT && pSettings->tstrPath[k].length != 0; k++) {
+        const char *pszPath = pSettings->tstrPath[k].buffer;
+        if (findFavourite(pFav, pszPath) >= 0)
+            continue;
+        // Between the favourites and the first recent one listed.
+        if (pj->uCount == (UINT)pFav->nCount && pFav->nCount > 0)
+            appendSeparator(pj->hMenu);
+        appendJumpItem(pj->hMenu, pszPath, pszPath, JUMP_FIRST_ID + pj->uCount, NULL);
+        pj->uCount++;
+    }
+    appendSeparator(pj->hMenu);
+}
+
+// Pin or unpin the selected folder (nothing to pin without one), unpin those
+// that cannot be chosen (a greyed entry cannot be selected to be unpinned),
+// and a path to type.
+static void appendPathItems(JumpMenu *pj) {
+    const char *pszSelected = dialog_data.szSelected;
+    pj->nPinned = findFavourite(&dialog_data.pSettings->favourites, pszSelected);
+    appendJumpItem(pj->hMenu, loadText(pj->nPinned >= 0 ? IDS_FAVOURITE_REMOVE : IDS_FAVOURITE_ADD),
+                   NULL, pj->uPinId, NULL);
+    if (pszSelected[0] == '\0')
+        EnableMenuItem(pj->hMenu, pj->uPinId, MF_BYCOMMAND | MF_GRAYED);
+    if (pj->bGone)
+        appendJumpItem(pj->hMenu, loadText(IDS_FAVOURITES_PRUNE), NULL, pj->uPruneId, NULL);
+    appendJumpItem(pj->hMenu, loadText(IDS_TYPE_PATH), NULL, pj->uPathId, NULL);
+    appendSeparator(pj->hMenu);
+}
+
+// Builds the whole menu into pj: destinations, the path entries, "共通" and
+// the special folders, and the undo entry. False without a menu.
+static bool buildJumpMenu(JumpMenu *pj, HMODULE hShell) {
+    pj->hMenu = CreatePopupMenu();
+    if (pj->hMenu == NULL)
+        return false;
+    appendDestinations(pj);
+    pj->uUndoId = JUMP_FIRST_ID + pj->uCount + JUMP_FOLDERS + 1;
+    pj->uPinId = pj->uUndoId + 1;
+    pj->uPathId = pj->uUndoId + 2;
+    pj->uPruneId = pj->uUndoId + 3;
+    appendPathItems(pj);
+    pj->hSubMenu = CreatePopupMenu();
+    pj->bOwned = appendJumpItem(pj->hMenu, loadText(IDS_COMMON), NULL,
+                                JUMP_FIRST_ID + pj->uCount + JUMP_FOLDERS, pj->hSubMenu);
     SHGetFileInfoProc pfnGetFileInfo = NULL;
     if (hShell != NULL)
         pfnGetFileInfo = reinterpret_cast<SHGetFileInfoProc>(
             reinterpret_cast<void (*)(void)>(GetProcAddress(hShell, "SHGetFileInfoW")));
-    Str tstrFolders[JUMP_FOLDERS] = {};
-    appendSpecialFolders(hMenu, hSubMenu, JUMP_FIRST_ID + uCount, pfnGetFileInfo, tstrFolders);
-    UINT uUndoId = JUMP_FIRST_ID + uCount + JUMP_FOLDERS + 1;
-    appendUndoItem(hMenu, uUndoId);
+    appendSpecialFolders(pj->hMenu, pj->hSubMenu, JUMP_FIRST_ID + pj->uCount, pfnGetFileInfo,
+                         pj->tstrFolders);
+    appendUndoItem(pj->hMenu, pj->uUndoId);
+    return true;
+}
 
-    RECT rcButton = {};
-    GetWindowRect(dialog_data.hHistory, &rcButton);
-    UINT uId = (UINT)TrackPopupMenu(hMenu, JUMP_MENU_FLAGS, rcButton.left, rcButton.bottom, 0,
-                                    dialog_data.hDlg, NULL);
-    if (uId == uUndoId) {
+static void warn(HWND hOwner, const char *pszText);
+static void askPath();
+
+static void On_PinChosen(JumpMenu *pj, UINT uId) {
+    Settings *pSettings = dialog_data.pSettings;
+    HKEY hKey = pSettings->hKey;
+    const char *pszSelected = dialog_data.szSelected;
+    int nResult = uId == pj->uPruneId ? pruneFavourites(hKey, &pSettings->favourites)
+                  : pj->nPinned >= 0  ? unpinFavourite(hKey, &pSettings->favourites, pszSelected)
+                                      : pinFavourite(hKey, &pSettings->favourites, pszSelected);
+    if (nResult == PIN_FULL)
+        warn(dialog_data.hDlg, loadText(IDS_FAVOURITES_FULL));
+    else if (nResult == PIN_FAILED)
+        warn(dialog_data.hDlg, loadText(IDS_FAVOURITE_FAILED));
+}
+
+static void On_JumpChosen(JumpMenu *pj, UINT uId) {
+    if (uId == 0) {
+        return;
+    } else if (uId == pj->uUndoId) {
         // Ends the chooser as Cancel does, so that nothing is transferred;
         // the driver then takes the last transfer back.
-        pSettings->dwFlags |= OPT_UNDO;
+        dialog_data.pSettings->dwFlags |= OPT_UNDO;
         PostMessageA(dialog_data.hDlg, WM_COMMAND, IDCANCEL, 0);
-    } else if (uId != 0) {
+    } else if (uId == pj->uPinId || uId == pj->uPruneId) {
+        On_PinChosen(pj, uId);
+    } else if (uId == pj->uPathId) {
+        askPath();
+    } else {
         MENUITEMINFOA mii = {};
         mii.cbSize = MENUITEMINFO_SIZE;
         mii.fMask = MIIM_DATA;
-        if (GetMenuItemInfoA(hMenu, uId, FALSE, &mii) && mii.dwItemData != 0)
+        if (GetMenuItemInfoA(pj->hMenu, uId, FALSE, &mii) && mii.dwItemData != 0)
             SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)mii.dwItemData);
     }
+}
 
-    if (hSubMenu != NULL && !bOwned)
-        DestroyMenu(hSubMenu);
-    DestroyMenu(hMenu);
+// Pops the menu of pinned and recent destinations and special folders up
+// under the jump-menu button and does what the user chose.
+static void openRecent() {
+    JumpMenu *pj = (JumpMenu *)calloc(1, sizeof(JumpMenu));
+    if (pj == NULL)
+        return;
+    // Looked up each time: older shells lack the display-name service.
+    HMODULE hShell = LoadLibraryA("shell32.dll");
+    if (buildJumpMenu(pj, hShell)) {
+        RECT rcButton = {};
+        GetWindowRect(dialog_data.hHistory, &rcButton);
+        UINT uId = (UINT)TrackPopupMenu(pj->hMenu, JUMP_MENU_FLAGS, rcButton.left, rcButton.bottom,
+                                        0, dialog_data.hDlg, NULL);
+        On_JumpChosen(pj, uId);
+        if (pj->hSubMenu != NULL && !pj->bOwned)
+            DestroyMenu(pj->hSubMenu);
+        DestroyMenu(pj->hMenu);
+    }
     if (hShell != NULL)
         FreeLibrary(hShell);
     // Last: the chosen entry's data may point into one of these.
     for (int t = 0; t < JUMP_FOLDERS; t++)
-        freeStr(&tstrFolders[t]);
+        freeStr(&pj->tstrFolders[t]);
+    free(pj);
 }
 
 // ---------------------------------------------------------------- folder creation and renaming
@@ -433,6 +556,11 @@ static Str *pstrDirName;
 static HWND hEdit;
 static HWND hOK;
 static HWND hCancel;
+// The dialog asks for a path (from the jump menu), not for a folder's name.
+static BOOL bAskingPath;
+
+// The path dialog is the folder-name dialog made wider: paths are long.
+#define PATH_DIALOG_EXTRA 150 // dialog units
 
 static BOOL hasForbidden(const char *pszName) {
     return _mbspbrk((const unsigned char *)pszName, szForbidden) != NULL;
@@ -442,22 +570,72 @@ static void warn(HWND hOwner, const char *pszText) {
     showText(hOwner, pszText, MB_ICONWARNING | MB_OK);
 }
 
+// Moves a control of the dialog right by dx and widens it by dcx.
+static void shiftControl(HWND hwnd, HWND hControl, int dx, int dcx) {
+    RECT rc = {};
+    GetWindowRect(hControl, &rc);
+    MapWindowPoints(NULL, hwnd, (POINT *)&rc, 2);
+    SetWindowPos(hControl, NULL, rc.left + dx, rc.top, rc.right - rc.left + dcx, rc.bottom - rc.top,
+                 SWP_NOZORDER);
+}
+
+static void widenForPath(HWND hwnd, HWND hLabel) {
+    RECT rcExtra = {0, 0, PATH_DIALOG_EXTRA, 0};
+    MapDialogRect(hwnd, &rcExtra);
+    int dx = rcExtra.right;
+    RECT rc = {};
+    GetWindowRect(hwnd, &rc);
+    SetWindowPos(hwnd, NULL, 0, 0, rc.right - rc.left + dx, rc.bottom - rc.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    shiftControl(hwnd, hEdit, 0, dx);
+    shiftControl(hwnd, hLabel, 0, dx);
+    shiftControl(hwnd, hOK, dx, 0);
+    shiftControl(hwnd, hCancel, dx, 0);
+}
+
 static INT_PTR On_InitFolderName(HWND hwnd, Str *pstrName) {
     pstrDirName = pstrName;
     hOK = FindWindowExA(hwnd, NULL, "BUTTON", "&OK");
     hCancel = FindWindowExA(hwnd, NULL, "BUTTON", "&Cancel");
     SendMessageA(hCancel, WM_SETTEXT, 0, (LPARAM)loadText(IDS_CANCEL));
-    SendMessageA(hwnd, WM_SETTEXT, 0, (LPARAM)loadText(IDS_FOLDERNAME_TITLE));
+    SendMessageA(hwnd, WM_SETTEXT, 0,
+                 (LPARAM)loadText(bAskingPath ? IDS_PATH_TITLE : IDS_FOLDERNAME_TITLE));
     HWND hLabel = FindWindowExA(hwnd, NULL, "STATIC", "Folder Name");
-    SendMessageA(hLabel, WM_SETTEXT, 0, (LPARAM)loadText(IDS_FOLDERNAME_LABEL));
+    SendMessageA(hLabel, WM_SETTEXT, 0,
+                 (LPARAM)loadText(bAskingPath ? IDS_PATH_LABEL : IDS_FOLDERNAME_LABEL));
     hEdit = FindWindowExA(hwnd, NULL, "EDIT", NULL);
+    if (bAskingPath)
+        widenForPath(hwnd, hLabel);
     SetFocus(hEdit);
     // Raises EN_CHANGE, which enables OK for a preset name.
     SendMessageA(hEdit, WM_SETTEXT, 0, (LPARAM)(pstrName->buffer != NULL ? pstrName->buffer : ""));
+    // The selected folder's path, ready to be typed over or edited.
+    if (bAskingPath)
+        SendMessageA(hEdit, EM_SETSEL, 0, -1);
     return FALSE;
 }
 
+static bool takeTypedPath(HWND hOwner, const WCHAR *pszText);
+
+// OK in the path dialog: the dialog stays open on a path that is refused,
+// with the text as typed, so that it can be put right.
+static INT_PTR On_PathOK(HWND hwnd) {
+    int cch = GetWindowTextLengthW(hEdit);
+    WCHAR *pszText = (WCHAR *)malloc(((size_t)cch + 1) * sizeof(WCHAR));
+    if (pszText == NULL) {
+        showStringError(hwnd);
+        return TRUE;
+    }
+    GetWindowTextW(hEdit, pszText, cch + 1);
+    if (takeTypedPath(hwnd, pszText))
+        EndDialog(hwnd, IDOK);
+    free(pszText);
+    return TRUE;
+}
+
 static INT_PTR On_FolderNameOK(HWND hwnd) {
+    if (bAskingPath)
+        return On_PathOK(hwnd);
     int nLength = GetWindowTextLengthA(hEdit);
     if (resize(pstrDirName, (unsigned int)nLength + 1) == NULL) {
         EndDialog(hwnd, IDCANCEL);
@@ -620,6 +798,62 @@ static void renDir() {
     freeStr(&strPath);
 }
 
+// ---------------------------------------------------------------- a path in hand
+
+// Asks for a path in the folder-name dialog, preset with the selected
+// folder's, and selects what it names. The dialog is a wide one here: a name
+// the code page cannot hold reaches the checks whole and is refused by name,
+// never as a best-fit stand-in that may name another folder.
+static void askPath() {
+    Str strPath = {};
+    assignStr(&strPath, dialog_data.szSelected);
+    bAskingPath = TRUE;
+    DialogBoxParamW(dialog_data.pSettings->hInstance, MAKEINTRESOURCEW(IDD_FOLDERNAME),
+                    dialog_data.hDlg, DialogProc, (LPARAM)&strPath);
+    bAskingPath = FALSE;
+    freeStr(&strPath);
+}
+
+// Selects the folder as a history entry is selected. Whether the tree took
+// it: the selection changed, or it already was that folder.
+static bool selectTyped(const char *pszFolder) {
+    UINT nBefore = dialog_data.nSelChanges;
+    SendMessageA(dialog_data.hDlg, BFFM_SETSELECTIONA, TRUE, (LPARAM)pszFolder);
+    return (dialog_data.nSelChanges != nBefore && dialog_data.szSelected[0] != '\0') ||
+           _mbsicmp((const unsigned char *)dialog_data.szSelected,
+                    (const unsigned char *)pszFolder) == 0;
+}
+
+// Selects the folder that a pasted or typed path names (a file's path, its
+// folder). A path refused, missing, or that the tree would not take is named
+// in a message over hOwner, and the selection stays where it was.
+static bool takeTypedPath(HWND hOwner, const WCHAR *pszText) {
+    char szFolder[PATH_BYTES];
+    WCHAR *pszChecked = NULL;
+    int nResult = resolveTypedPath(pszText, szFolder, &pszChecked);
+    if (nResult == TYPED_FOLDER && !selectTyped(szFolder)) {
+        nResult = TYPED_NOT_SHOWN;
+        // The folder is named, not the file it was found from.
+        int cch = MultiByteToWideChar(CP_ACP, 0, szFolder, -1, NULL, 0);
+        WCHAR *pszFolder = cch > 0 ? (WCHAR *)malloc((size_t)cch * sizeof(WCHAR)) : NULL;
+        if (pszFolder != NULL) {
+            MultiByteToWideChar(CP_ACP, 0, szFolder, -1, pszFolder, cch);
+            free(pszChecked);
+            pszChecked = pszFolder;
+        }
+    }
+    if (nResult != TYPED_FOLDER)
+        showTypedPathRefused(hOwner, nResult, pszChecked);
+    free(pszChecked);
+    return nResult == TYPED_FOLDER;
+}
+
+static void On_Paste() {
+    WCHAR *pszText = clipboardText(dialog_data.hDlg);
+    takeTypedPath(dialog_data.hDlg, pszText != NULL ? pszText : L"");
+    free(pszText);
+}
+
 // ---------------------------------------------------------------- set-up and layout
 
 static HWND createButton(const char *pszCaption, DWORD dwStyle, int x, int y, int cx, int cy) {
@@ -662,6 +896,7 @@ static void On_SelChanged(HWND hwnd, LPITEMIDLIST pidl) {
     // Move, New and Rename stay off there.
     WCHAR szWide[MAX_PATH];
     pathFromIdList(pidl, dialog_data.szSelected, szWide);
+    dialog_data.nSelChanges++;
     syncButtons();
     if (dialog_data.hCopy != NULL)
         PostMessageA(hwnd, WM_APP_SYNCBUTTONS, 0, 0);
@@ -676,6 +911,23 @@ static void clipStatics(HWND hwnd) {
 }
 
 static LRESULT CALLBACK BrowseProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+static HHOOK hPasteHook;
+
+// Ctrl+V anywhere in the chooser. Its keys go to the focused control (the
+// tree, a button), not to the chooser, and the browser's own message loop
+// takes no accelerators: so the loop's messages are watched. The character
+// is taken out, and the paste runs from the chooser's procedure.
+static LRESULT CALLBACK pasteHookProc(int nCode, WPARAM wParam, LPARAM lParam) {
+    MSG *pMsg = (MSG *)lParam;
+    if (nCode == HC_ACTION && wParam == PM_REMOVE && pMsg->message == WM_CHAR &&
+        pMsg->wParam == CTRL_V && dialog_data.hDlg != NULL &&
+        (pMsg->hwnd == dialog_data.hDlg || IsChild(dialog_data.hDlg, pMsg->hwnd))) {
+        pMsg->message = WM_NULL;
+        PostMessageA(dialog_data.hDlg, WM_APP_PASTE, 0, 0);
+    }
+    return CallNextHookEx(hPasteHook, nCode, wParam, lParam);
+}
 
 static int init(HWND hwnd, Settings *pSettings) {
     memset(&dialog_data, 0, sizeof(dialog_data));
@@ -695,6 +947,8 @@ static int init(HWND hwnd, Settings *pSettings) {
     dialog_data.pfnOldProc = (WNDPROC)SetWindowLongPtrA(hwnd, GWLP_WNDPROC, (LONG_PTR)BrowseProc);
     if (dialog_data.pfnOldProc == NULL)
         return 1;
+    if (hPasteHook == NULL)
+        hPasteHook = SetWindowsHookExA(WH_GETMESSAGE, pasteHookProc, NULL, GetCurrentThreadId());
 
     RECT rcDialog;
     GetWindowRect(hwnd, &rcDialog);
@@ -902,7 +1156,8 @@ static void On_SettingsClicked() {
 }
 
 // The browser has destroyed the panel's controls with its window; the bitmap
-// is the chooser's own, so it goes here however the chooser ended.
+// and the paste hook are the chooser's own, so they go here however the
+// chooser ended.
 static void On_NcDestroy() {
     for (int i = 0; i < PANEL_OPTIONS; i++)
         dialog_data.hOptions[i] = NULL;
@@ -912,6 +1167,9 @@ static void On_NcDestroy() {
     if (dialog_data.hArrowBitmap != NULL)
         DeleteObject(dialog_data.hArrowBitmap);
     dialog_data.hArrowBitmap = NULL;
+    if (hPasteHook != NULL)
+        UnhookWindowsHookEx(hPasteHook);
+    hPasteHook = NULL;
 }
 
 // A click on a control of the chooser; the message goes on to the browser after.
@@ -957,6 +1215,9 @@ static LRESULT CALLBACK BrowseProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM l
         return 0;
     case WM_APP_SYNCBUTTONS:
         syncButtons();
+        return 0;
+    case WM_APP_PASTE:
+        On_Paste();
         return 0;
     case WM_NCDESTROY:
         On_NcDestroy();

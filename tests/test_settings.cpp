@@ -218,6 +218,74 @@ TEST(Settings, StoredMoveBitIsNeverLoaded) {
     RegCloseKey(s.hKey);
 }
 
+std::vector<std::wstring> pinned(const Favourites &f) {
+    return std::vector<std::wstring>(f.szPath, f.szPath + f.nCount);
+}
+
+std::wstring multi(const std::vector<std::wstring> &entries) {
+    std::wstring s;
+    for (const std::wstring &e : entries)
+        s += e + L'\0';
+    return s + L'\0';
+}
+
+// The pinned folders' value as stored and what loads: exact paths under
+// MAX_PATH units, ten at most, each once; a name code page 932 cannot hold
+// kept whole. Pins by another run and this one are both kept, up to ten; a
+// failed write changes nothing in memory.
+TEST(Settings, FavouritesDamagedOrOfAnotherTypeAreRefused) {
+    std::wstring a = L"C:\\Pinned", b = L"D:\\表\\x", foreign = L"C:\\caf\x00e9";
+    std::wstring longest = L"C:\\" + std::wstring(256, L'l');
+    std::vector<std::wstring> eleven, elevenLong;
+    for (wchar_t c = L'a'; c < L'a' + 11; c++) {
+        eleven.push_back(L"C:\\" + std::wstring(1, c));
+        elevenLong.push_back(L"C:\\" + std::wstring(250, c));
+    }
+    const struct {
+        DWORD type;
+        std::wstring data;
+        size_t cbLess; // bytes left off the end
+        std::vector<std::wstring> loaded;
+    } rows[] = {
+        {REG_MULTI_SZ, multi({a, b, foreign}), 0, {a, b, foreign}},
+        {REG_MULTI_SZ, multi({a, b}), 4, {a, b}}, // stored without its NULs
+        {REG_MULTI_SZ, multi({a, b}), 1, {}},     // an odd size
+        {REG_SZ, a + L'\0', 0, {}},
+        {REG_MULTI_SZ,
+         multi({longest, longest + L"l", L"Pinned", L"C:\\a*", L"C:\\dot.", L"C:\\x\\COM1.txt", a,
+                L"c:\\PINNED"}),
+         0,
+         {longest, a}},
+        {REG_MULTI_SZ, multi({a, L"", b}), 0, {a}}, // the first empty string ends the list
+        {REG_MULTI_SZ, multi(eleven), 0, {eleven.begin(), eleven.end() - 1}},
+        {REG_MULTI_SZ, multi(elevenLong), 0, {}}, // larger than ten paths can be
+    };
+    for (const auto &row : rows) {
+        RegistrySandbox reg;
+        HKEY h = reg.settingsKey(), hReadOnly = NULL;
+        RegSetValueExW(h, L"mszFavourites", 0, row.type, (const BYTE *)row.data.data(),
+                       (DWORD)(row.data.size() * sizeof(WCHAR) - row.cbLess));
+        Settings s = {};
+        ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
+        EXPECT_EQ(row.loaded, pinned(s.favourites)) << &row - rows;
+        Favourites other = {};
+        std::vector<std::wstring> after = row.loaded;
+        int nPin = after.size() < FAVOURITE_COUNT ? PIN_DONE : PIN_FULL;
+        EXPECT_EQ(nPin, pinFavourite(h, &other, "C:\\other"));
+        EXPECT_EQ(nPin, pinFavourite(s.hKey, &s.favourites, "C:\\this\\"));
+        if (nPin == PIN_DONE)
+            after.insert(after.end(), {L"C:\\other", L"C:\\this"});
+        readFavourites(h, &other);
+        EXPECT_EQ(after, pinned(other)) << &row - rows;
+        RegOpenKeyExA(HKEY_CURRENT_USER, PORTERLY_SETTINGS_KEY, 0, KEY_QUERY_VALUE, &hReadOnly);
+        std::string last(after.back().begin(), after.back().end()); // ASCII in every row
+        EXPECT_EQ(PIN_FAILED, unpinFavourite(hReadOnly, &s.favourites, last.c_str()));
+        EXPECT_EQ(after, pinned(s.favourites));
+        for (HKEY hKey : {hReadOnly, h, s.hKey})
+            RegCloseKey(hKey);
+    }
+}
+
 // The prompt a message box shows, for the copy and the move wording.
 struct PromptCase {
     DWORD dwFlags;

@@ -425,6 +425,7 @@ struct MenuEntry {
     UINT uId;
     bool bSeparator;
     HMENU hSubMenu;
+    bool bGreyed = false;
 };
 
 static std::vector<MenuEntry> readMenu(HMENU hMenu) {
@@ -434,12 +435,13 @@ static std::vector<MenuEntry> readMenu(HMENU hMenu) {
         char text[MAX_PATH] = "";
         MENUITEMINFOA mii = {};
         mii.cbSize = sizeof(mii);
-        mii.fMask = MIIM_ID | MIIM_FTYPE | MIIM_DATA | MIIM_SUBMENU | MIIM_STRING;
+        mii.fMask = MIIM_ID | MIIM_FTYPE | MIIM_DATA | MIIM_SUBMENU | MIIM_STRING | MIIM_STATE;
         mii.dwTypeData = text;
         mii.cch = sizeof(text);
         GetMenuItemInfoA(hMenu, i, TRUE, &mii);
-        MenuEntry entry = {text, mii.dwItemData ? (const char *)mii.dwItemData : "", mii.wID,
-                           (mii.fType & MFT_SEPARATOR) != 0, mii.hSubMenu};
+        MenuEntry entry = {text,         mii.dwItemData ? (const char *)mii.dwItemData : "",
+                           mii.wID,      (mii.fType & MFT_SEPARATOR) != 0,
+                           mii.hSubMenu, (mii.fState & MFS_GRAYED) != 0};
         entries.push_back(entry);
     }
     return entries;
@@ -520,8 +522,8 @@ TEST(JumpMenu, ListsHistoryThenCommonThenSpecialFolders) {
         ASSERT_NE(nullptr, hPopup);
         HMENU hMenu = (HMENU)SendMessageA(hPopup, MN_GETHMENU, 0, 0);
         main = readMenu(hMenu);
-        if (main.size() > 4 && main[4].hSubMenu != NULL)
-            common = readMenu(main[4].hSubMenu);
+        if (main.size() > 7 && main[7].hSubMenu != NULL)
+            common = readMenu(main[7].hSubMenu);
         pressKeys(hPopup, {VK_ESCAPE});
         EXPECT_TRUE(waitGone(hPopup));
         EXPECT_EQ(before, selectedPath(hChooser)); // dismissed: nothing selected
@@ -547,9 +549,10 @@ TEST(JumpMenu, ListsHistoryThenCommonThenSpecialFolders) {
         EXPECT_EQ(40001 + k, main[k].uId);
     }
     EXPECT_TRUE(main[3].bSeparator);
-    EXPECT_EQ("共通", main[4].text);
-    EXPECT_EQ(40001u + 3 + 25, main[4].uId);
-    EXPECT_NE(nullptr, main[4].hSubMenu);
+    EXPECT_TRUE(main[4].bGreyed); // nothing selected: nothing to pin
+    EXPECT_EQ("共通", main[7].text);
+    EXPECT_EQ(40001u + 3 + 25, main[7].uId);
+    EXPECT_NE(nullptr, main[7].hSubMenu);
 
     std::vector<MenuEntry> expectMain, expectCommon;
     for (const Special &s : special) {
@@ -569,7 +572,7 @@ TEST(JumpMenu, ListsHistoryThenCommonThenSpecialFolders) {
             EXPECT_EQ(expected[i].text, got.text) << expected[i].path;
         }
     };
-    check(expectMain, main, 5);
+    check(expectMain, main, 8);
     check(expectCommon, common, 0);
 }
 
@@ -601,10 +604,11 @@ TEST(JumpMenu, ChoosingAnEntrySelectsItsFolder) {
         EXPECT_EQ(b, selectedPath(hChooser));
         EXPECT_EQ(std::vector<std::string>{b}, selections());
 
-        // Past the separator and "共通": the first special folder.
+        // Past the separators, the path entries and "共通": the first special folder.
         hPopup = openJumpMenu();
         ASSERT_NE(nullptr, hPopup);
-        pressKeys(hPopup, {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
+        pressKeys(hPopup,
+                  {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
         EXPECT_TRUE(waitGone(hPopup));
         EXPECT_TRUE(samePath(firstMain, selectedPath(hChooser)))
             << firstMain << " vs " << selectedPath(hChooser);
@@ -612,7 +616,7 @@ TEST(JumpMenu, ChoosingAnEntrySelectsItsFolder) {
         if (!firstCommon.empty()) {
             hPopup = openJumpMenu();
             ASSERT_NE(nullptr, hPopup);
-            pressKeys(hPopup, {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT});
+            pressKeys(hPopup, {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT});
             HWND hSub = NULL;
             waitFor([&]() -> HWND {
                 HWND h = NULL;
@@ -1173,13 +1177,176 @@ static bool awaitPicture(const char *name, RECT rc) {
     return done;
 }
 
+// ---------------------------------------------------------------- favourites and a path in hand
+
+static const char szPin[] = "お気に入りに追加(&A)", szUnpin[] = "お気に入りから削除(&R)";
+
+// Chooses the entry of the open menu with that text by the keys, as a user would.
+static void chooseEntry(HWND hPopup, const std::string &text) {
+    std::vector<WPARAM> keys;
+    for (const MenuEntry &e : readMenu((HMENU)SendMessageA(hPopup, MN_GETHMENU, 0, 0))) {
+        if (!e.bSeparator)
+            keys.push_back(VK_DOWN);
+        if (e.text == text)
+            break;
+    }
+    keys.push_back(VK_RETURN);
+    pressKeys(hPopup, keys);
+    waitGone(hPopup);
+}
+
+// The menu's destinations as letters of f ('~' before a greyed one, '|' for
+// a separator), then '+' or '-' as its pin entry offers to pin or unpin.
+static std::string destinations(HWND hPopup, const std::vector<std::string> &f) {
+    std::string out;
+    for (const MenuEntry &e : readMenu((HMENU)SendMessageA(hPopup, MN_GETHMENU, 0, 0))) {
+        if (e.text == szPin || e.text == szUnpin)
+            return out + (e.text == szPin ? "+" : "-");
+        out += e.bSeparator ? "|" : e.bGreyed && e.path.empty() ? "~" : "";
+        for (size_t k = 0; k < f.size(); k++)
+            out += e.text == f[k] && (e.path == f[k] || e.bGreyed) ? std::string(1, 'a' + k) : "";
+    }
+    return out;
+}
+
+// Pinning and unpinning through the jump menu, run after run. Each row acts on
+// a folder ('+' pins, '-' unpins, '!' deletes it, '=' looks, '^' a new run
+// reads the registry afresh, 'x' unpins those greyed) and gives the menu's
+// destinations after it.
+TEST(Favourites, PinnedFirstKeptAcrossRunsGreyedWhenGone) {
+    TestDir dir("tools_fav");
+    std::vector<std::string> f = {dir.folder("a"), dir.folder("b"), dir.folder("c"),
+                                  dir.folder("d")};
+    for (const std::string &path : f)
+        touchFolders(path);
+    ToolsRun run(0, {f[2], f[3]}, "");
+    const struct {
+        char op;
+        int k;
+        const char *expected;
+    } rows[] = {{'=', 0, "cd|+"},    {'+', 0, "a|cd|-"},  {'+', 2, "ac|d|-"},   {'+', 1, "acb|d|-"},
+                {'-', 2, "ab|cd|+"}, {'^', 0, "ab|cd|-"}, {'!', 1, "a~b|cd|-"}, {'-', 0, "~b|cd|+"},
+                {'^', 0, "~b|cd|+"}, {'x', 0, "cd|+"}};
+    size_t next = 0, before = 1;
+    while (next < sizeof(rows) / sizeof(rows[0]) && next != before) {
+        before = next;
+        Driver driver([&] {
+            HWND hChooser = openedChooser();
+            ASSERT_NE(nullptr, hChooser);
+            click(dialog_data.hSettings);
+            do {
+                const auto &row = rows[next];
+                if (row.op == '!')
+                    removeTree(f[(size_t)row.k]);
+                else
+                    EXPECT_TRUE(selectFolder(hChooser, f[(size_t)row.k])) << next;
+                HWND hPopup = openJumpMenu();
+                if (strchr("+-x", row.op) != NULL) {
+                    chooseEntry(hPopup, row.op == '+'   ? szPin
+                                        : row.op == '-' ? szUnpin
+                                                        : "選べないお気に入りを削除(&D)");
+                    hPopup = openJumpMenu();
+                }
+                EXPECT_EQ(row.expected, destinations(hPopup, f)) << next;
+                pressKeys(hPopup, {VK_ESCAPE});
+                waitGone(hPopup);
+            } while (++next < sizeof(rows) / sizeof(rows[0]) && rows[next].op != '^');
+            cancelChooser(hChooser);
+        });
+        run.show();
+        driver.thread.join();
+        // The next run knows only what the registry holds.
+        RegCloseKey(run.settings.hKey);
+        for (Str &str : run.settings.tstrPath)
+            freeStr(&str);
+        readReg(&run.settings);
+    }
+}
+
+// Ctrl+V in the chooser and the path dialog of the jump menu, row by row: the
+// folder each selects, or the warning each gives (the selection then stays).
+TEST(TypedPath, PastedOrTypedSelectsItsFolder) {
+    TestDir dir("tools_typed");
+    std::string start = dir.folder("start"), target = dir.folder("target dir");
+    std::string file = dir.file("target dir\\報告書.txt");
+    touchFolders(start);
+    touchFolders(target);
+    SetEnvironmentVariableA("PORTERLY_TYPED", target.c_str());
+    const char szBad[] = "次のパスは、ファイル操作で別の項目として読まれるおそれ";
+    const struct {
+        std::wstring text;
+        std::string selected, warning;
+    } rows[] = {
+        {toWide(target), target, ""},
+        {L" \t\"" + toWide(file) + L"\"\r\n", target, ""}, // "Copy as path" of a file
+        {L"%PORTERLY_TYPED%\\", target, ""},
+        {toWide(dir.at("nowhere")), start, "次のフォルダまたはファイルは見つかりません。"},
+        {toWide(target + "\\*.txt"), start, szBad},
+        {L"target dir", start, szBad}, // relative
+        {toWide(dir.at("caf")) + L"\x00e9", start, "次のパスには、この環境の文字コードで表せない"},
+        {L"C:\\" + std::wstring(300, L'x'), start, "次のパスは長すぎて"},
+        {L" \"\" ", start, "パスがありません。"},
+    };
+    ToolsRun run(0, {}, "");
+    Driver driver([&] {
+        HWND hChooser = openedChooser();
+        ASSERT_NE(nullptr, hChooser);
+        click(dialog_data.hSettings);
+        for (const auto &row : rows) {
+            for (bool bPaste : {true, false}) {
+                SCOPED_TRACE(toWide(std::string(bPaste ? "paste " : "typed ")) + row.text);
+                ASSERT_TRUE(selectFolder(hChooser, start));
+                HWND hDialog = NULL;
+                if (bPaste) {
+                    ASSERT_TRUE(OpenClipboard(NULL) && EmptyClipboard());
+                    size_t cb = (row.text.size() + 1) * sizeof(WCHAR);
+                    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, cb);
+                    memcpy(GlobalLock(h), row.text.c_str(), cb);
+                    GlobalUnlock(h);
+                    SetClipboardData(CF_UNICODETEXT, h);
+                    CloseClipboard();
+                    PostMessageA(FindWindowExA(hChooser, NULL, "SysTreeView32", NULL), WM_CHAR,
+                                 0x16, 0);
+                } else {
+                    HWND hPopup = openJumpMenu();
+                    chooseEntry(hPopup, "パスを入力(&P)...");
+                    hDialog = waitFor([] { return findDialogWithEdit("パスの指定"); });
+                    ASSERT_NE(nullptr, hDialog);
+                    EXPECT_EQ(start, windowText(nameEdit(hDialog))); // preset: the selection
+                    SendMessageW(nameEdit(hDialog), WM_SETTEXT, 0, (LPARAM)row.text.c_str());
+                    PostMessageA(nameOK(hDialog), BM_CLICK, 0, 0);
+                }
+                HWND hBox =
+                    waitFor([] { return findMessageBox(); }, row.warning.empty() ? 500 : 5000);
+                EXPECT_EQ(row.warning, messageBoxText(hBox).substr(0, row.warning.size()));
+                clickId(hBox, IDOK);
+                waitGone(hBox);
+                // A refused path leaves the dialog open with the text as typed.
+                if (hDialog != NULL && !row.warning.empty()) {
+                    EXPECT_EQ(row.text, wideText(nameEdit(hDialog)));
+                    clickId(hDialog, IDCANCEL);
+                }
+                EXPECT_TRUE(hDialog == NULL || waitGone(hDialog));
+                auto selected = [&] { return samePath(row.selected, selectedPath(hChooser)); };
+                EXPECT_NE(nullptr, waitFor([&] { return selected() ? hChooser : NULL; }, 3000));
+            }
+        }
+        cancelChooser(hChooser);
+    });
+    run.show();
+}
+
 TEST(Screenshots, DISABLED_PanelAndJumpMenu) {
     TestDir dir("shots");
     std::string item = dir.file("報告書.txt");
     std::string recent1 = dir.folder("送り先"), recent2 = dir.folder("backup");
+    std::string pinned = dir.folder("見積書");
     touchFolders(recent1);
     ToolsRun run(OPT_OPEN_HISTORY | OPT_OPEN_FOLDER | OPT_CLEAR_READONLY, {recent1, recent2},
                  item + "\n");
+    // Two favourites, the second gone since: it shows greyed.
+    for (const std::string &path : {pinned, dir.at("旧案件")})
+        pinFavourite(run.settings.hKey, &run.settings.favourites, path.c_str());
     Driver driver([&] {
         HWND hChooser = openedChooser();
         ASSERT_NE(nullptr, hChooser);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include "harness.h"
 #include "dropfiles.h"
+#include "typedpath.h"
 #include "../src/porty4.cpp"
 
 namespace {
@@ -143,6 +144,26 @@ TEST(Utf8, HistoryKeepsEveryScriptWhole) {
     EXPECT_TRUE(regReadWide(hKey, NULL, L"tstrPath003") == entries[2]);
     freeStr(&dest);
     RegCloseKey(hKey);
+    RegCloseKey(s.hKey);
+}
+
+// A folder named in several scripts is pinned and read back whole, and its
+// path, typed or pasted as Explorer copies it, gives it byte for byte.
+TEST(Utf8, FavouritesAndTypedPathsKeepEveryScriptWhole) {
+    RegistrySandbox reg;
+    TestDir dir("utf8_typed");
+    std::string folder = dir.folder("Ωmega 한글 😀 表");
+    Settings s = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&s));
+    EXPECT_EQ(PIN_DONE, pinFavourite(s.hKey, &s.favourites, folder.c_str()));
+    readFavourites(s.hKey, &s.favourites);
+    EXPECT_EQ(folder, utf8(s.favourites.szPath[0]));
+    char szFolder[PATH_BYTES];
+    WCHAR *pszChecked = NULL;
+    std::wstring typed = L" \"" + std::wstring(s.favourites.szPath[0]) + L"\\\" ";
+    ASSERT_EQ(TYPED_FOLDER, resolveTypedPath(typed.c_str(), szFolder, &pszChecked));
+    EXPECT_EQ(folder, szFolder);
+    free(pszChecked);
     RegCloseKey(s.hKey);
 }
 
