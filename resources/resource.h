@@ -87,4 +87,15 @@
 #define IDS_BAD_DEST          3067 // a destination the shell would read as another folder
 #define IDS_COPY_SUFFIX       3068 // the name of a copy beside itself: "a - copy.txt"
 #define IDS_COPY_NUMBER       3069 // and from the second on: "a - copy (2).txt"
+#define IDS_UNDO_OTHER_VOLUME 3120 // more reasons, each after a name
+#define IDS_UNDO_ONLY_COPY    3121
+#define IDS_UNDO_SINCE_ASKED  3122
+#define IDS_UNDO_UNREAD       3123
+#define IDS_UNDO_MOVED_CHANGED 3124
+#define IDS_UNDO_ONLY_REPLACED 3125
+#define IDS_UNDO_COPY_NO_BIN  3126 // the prompt where the copies cannot go to the Recycle Bin
+#define IDS_UNDO_MIXED_PROMPT 3127 // a move that left copies: each copy's line says where it goes
+#define IDS_UNDO_TO_BIN       3128
+#define IDS_UNDO_FOR_GOOD     3129
+#define IDS_UNDO_JOURNAL_CHANGED 3130
 #define IDS_LAST              3199
