@@ -20,7 +20,8 @@ static const WCHAR szJournal[] = L"\\last-transfer.journal";
 static const WCHAR szLockName[] = L"Local\\Porterly.last-transfer";
 // More than any journal of a real transfer holds.
 #define MAX_JOURNAL_BYTES (256u << 20)
-#define TEMP_LEAF_CCH     40
+// "\pid.n.tmp": unique, and no longer than the journal's own leaf.
+#define TEMP_LEAF_CCH 23
 
 static bool hasRecycleBin(const WCHAR *pszRoot);
 bool (*pfnHasRecycleBin)(const WCHAR *) = hasRecycleBin;
@@ -160,7 +161,7 @@ static bool addItem(WideText *pt, const TransferPlan *pp, const PlanItem *pi) {
 static bool storeJournal(const WideText *pt) {
     static LONG nStored;
     WCHAR szLeaf[TEMP_LEAF_CCH], szTempPath[MAX_PATH], szPath[MAX_PATH];
-    _snwprintf(szLeaf, TEMP_LEAF_CCH - 1, L"\\last-transfer.%08lx-%08lx.tmp",
+    _snwprintf(szLeaf, TEMP_LEAF_CCH - 1, L"\\%08lx.%lx.tmp",
                (unsigned long)GetCurrentProcessId(), (unsigned long)InterlockedIncrement(&nStored));
     szLeaf[TEMP_LEAF_CCH - 1] = 0;
     if (!journalFile(szTempPath, szLeaf, true) || !journalFile(szPath, szJournal, false))
