@@ -161,8 +161,8 @@ static bool addItem(WideText *pt, const TransferPlan *pp, const PlanItem *pi) {
 static bool storeJournal(const WideText *pt) {
     static LONG nStored;
     WCHAR szLeaf[TEMP_LEAF_CCH], szTempPath[MAX_PATH], szPath[MAX_PATH];
-    _snwprintf(szLeaf, TEMP_LEAF_CCH - 1, L"\\%08lx.%lx.tmp",
-               (unsigned long)GetCurrentProcessId(), (unsigned long)InterlockedIncrement(&nStored));
+    _snwprintf(szLeaf, TEMP_LEAF_CCH - 1, L"\\%08lx.%lx.tmp", (unsigned long)GetCurrentProcessId(),
+               (unsigned long)InterlockedIncrement(&nStored));
     szLeaf[TEMP_LEAF_CCH - 1] = 0;
     if (!journalFile(szTempPath, szLeaf, true) || !journalFile(szPath, szJournal, false))
         return false;
@@ -215,8 +215,10 @@ int readJournal(Journal *pj) {
     WCHAR szPath[MAX_PATH];
     if (!journalFile(szPath, szJournal, false))
         return JOURNAL_NONE;
-    HANDLE h = CreateFileW(szPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    // Read while a recording may replace or delete it: it must never be kept
+    // in place for being read.
+    HANDLE h = CreateFileW(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD dwError = GetLastError();
         return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? JOURNAL_NONE
