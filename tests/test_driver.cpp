@@ -894,22 +894,18 @@ class Undo : public Program {
         journal = std::wstring(sz) + L"\\Porterly\\last-transfer.journal";
         DeleteFileW(journal.c_str());
     }
-    // Sends the items to dest with these options and the button, unasked,
-    // and waits for the end (unless the caller keeps the process in *pp).
-    void send(const std::string &items, DWORD dwFlags, const char *button, Process *pp = nullptr) {
-        Process own;
-        Process &p = pp != nullptr ? *pp : own;
+    // Sends the items to dest with these options and the button, unasked.
+    void send(const std::string &items, DWORD dwFlags, const char *button) {
         dwFlags |= OPT_NO_CONFIRM;
         RegSetKeyValueW(HKEY_CURRENT_USER, szKey, L"dwFlags", REG_DWORD, &dwFlags, sizeof(dwFlags));
+        Process p;
         ASSERT_TRUE(p.start(items));
         HWND hChooser = waitChooser(p.pi.dwProcessId);
         ASSERT_NE(nullptr, hChooser);
         ASSERT_TRUE(selectFolder(hChooser, dest));
         PostMessageA(button ? childButton(hChooser, button) : chooserCopy(hChooser), BM_CLICK, 0,
                      0);
-        if (pp == nullptr) {
-            EXPECT_EQ(0u, p.wait());
-        }
+        EXPECT_EQ(0u, p.wait());
     }
     // Runs /undo, answers its prompt (when it asks) with Yes after whileAsked;
     // the exit status, with the prompt and the final message's texts.
@@ -1087,24 +1083,6 @@ TEST_F(Undo, MovesAreTakenBackOnlyAsTheyWereWritten) {
         removeTree(target);
         removeTree(dest + "\\b");
     }
-}
-
-// A transfer that ends while an undo acts (holding the session's lock)
-// records its journal only after it.
-TEST_F(Undo, ARecordingWaitsWhileAnUndoActs) {
-    std::string a = dir.file("a.txt");
-    HANDLE hLock = CreateMutexW(NULL, TRUE, L"Local\\Porterly.last-transfer");
-    Process p;
-    send("\"" + a + "\"", 0, szCopyButton, &p);
-    for (int i = 0; i < 100 && !exists(dest + "\\a.txt"); i++)
-        Sleep(100);
-    Sleep(1000);
-    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(p.pi.hProcess, 0));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(journal.c_str()));
-    ReleaseMutex(hLock);
-    EXPECT_EQ(0u, p.wait());
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(journal.c_str()));
-    CloseHandle(hLock);
 }
 
 } // namespace
