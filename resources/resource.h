@@ -96,7 +96,6 @@
 #define IDS_QUEUE_WHY         3102
 #define IDS_QUEUE_START_NOW   3103
 #define IDS_QUEUE_CANCEL      3104
-#define IDS_QUEUE_UNDO_CHANGED 3105
 #define IDS_FAVOURITE_ADD     3140 // jump-menu entries
 #define IDS_FAVOURITE_REMOVE  3141
 #define IDS_TYPE_PATH         3142
@@ -111,4 +110,15 @@
 #define IDS_PATH_MISSING      3151
 #define IDS_PATH_NOT_SHOWN    3152
 #define IDS_FAVOURITES_PRUNE  3153 // a jump-menu entry
+#define IDS_UNDO_OTHER_VOLUME 3120 // more reasons, each after a name
+#define IDS_UNDO_ONLY_COPY    3121
+#define IDS_UNDO_SINCE_ASKED  3122
+#define IDS_UNDO_UNREAD       3123
+#define IDS_UNDO_MOVED_CHANGED 3124
+#define IDS_UNDO_ONLY_REPLACED 3125
+#define IDS_UNDO_COPY_NO_BIN  3126 // the prompt where the copies cannot go to the Recycle Bin
+#define IDS_UNDO_MIXED_PROMPT 3127 // a move that left copies: each copy's line says where it goes
+#define IDS_UNDO_TO_BIN       3128
+#define IDS_UNDO_FOR_GOOD     3129
+#define IDS_UNDO_JOURNAL_CHANGED 3130
 #define IDS_LAST              3199

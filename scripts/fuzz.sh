@@ -60,6 +60,6 @@ fuzz fuzz_drop $(((seconds + 1) / 2)) 1024 "" "$root/tests/fuzz/corpus-drop" \
     "$root/src/portystr.cpp" "$root/src/texts.cpp"
 fuzz fuzz_journal $(((seconds + 1) / 2)) 2048 "$root/tests/fuzz/journal.dict" \
     "$root/tests/fuzz/corpus-journal" "$root/tests/fuzz/fuzz_journal.cpp" "$root/src/journal.cpp" \
-    "$root/src/widetext.cpp"
+    "$root/src/widetext.cpp" "$root/src/texts.cpp"
 echo "$total_inputs inputs, $total_failures failures"
 [ "$total_failures" = 0 ]

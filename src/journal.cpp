@@ -1,17 +1,18 @@
 // The journal's text format, written and read. UTF-16LE with a byte order
 // mark, so that every name is kept exactly, one record a line, fields apart by
 // tabs (neither can be in a name):
-//   porterly journal 1 / copy or move / dest<TAB>folder
-//   item<TAB>0|1<TAB>stamp<TAB>source<TAB>name     (1: the name was there before)
-//   sub<TAB>stamp<TAB>path                           (content of the item above)
-//   end<TAB>checksum                                 (FNV-1a of all before it)
+//   porterly journal 2 / copy or move / dest<TAB>folder / volume<TAB>identity
+//   item<TAB>how<TAB>stamp<TAB>origin stamp<TAB>source<TAB>name   (how: c, m, w, u)
+//   sub<TAB>stamp<TAB>path                       (content of the item above)
+//   end<TAB>checksum                             (FNV-1a of all before it)
 // A stamp is d (folder), l (link) or f<size hex>.<time hex>. The reader takes
-// only what the writer writes, byte for byte.
+// only what the writer writes, byte for byte, and no other version.
 #include "journal.h"
+#include "texts.h"
 #include <stdlib.h>
 #include <string.h>
 
-static const char szMagic[] = "porterly journal 1";
+static const char szMagic[] = "porterly journal 2";
 #define MAX_NAME 255
 #define MAX_REL  32000
 
@@ -67,17 +68,19 @@ static bool appendStamp(WideText *pt, const EntryStamp *ps) {
     return appendAscii(pt, sz);
 }
 
-bool beginJournal(WideText *pt, bool bMove, const WCHAR *pszDest) {
+bool beginJournal(WideText *pt, bool bMove, const WCHAR *pszDest, const WCHAR *pszVolume) {
     const WCHAR bom = 0xFEFF;
     pt->length = 0;
     return appendWide(pt, &bom, 1) && appendAscii(pt, szMagic) &&
            appendAscii(pt, bMove ? "\nmove\ndest\t" : "\ncopy\ndest\t") &&
-           appendName(pt, pszDest) && appendAscii(pt, "\n");
+           appendName(pt, pszDest) && appendAscii(pt, "\nvolume\t") && appendName(pt, pszVolume) &&
+           appendAscii(pt, "\n");
 }
 
 bool addJournalItem(WideText *pt, const JournalItem *pItem) {
-    return appendAscii(pt, pItem->bExisted ? "item\t1\t" : "item\t0\t") &&
-           appendStamp(pt, &pItem->stamp) && appendAscii(pt, "\t") &&
+    const char szHow[] = {'\t', (char)pItem->chHow, '\t', '\0'};
+    return appendAscii(pt, "item") && appendAscii(pt, szHow) && appendStamp(pt, &pItem->stamp) &&
+           appendAscii(pt, "\t") && appendStamp(pt, &pItem->origin) && appendAscii(pt, "\t") &&
            appendName(pt, pItem->pszSource) && appendAscii(pt, "\t") &&
            appendName(pt, pItem->pszName) && appendAscii(pt, "\n");
 }
@@ -189,16 +192,18 @@ bool isAbsolutePath(const WCHAR *psz, size_t cch, bool bFolder) {
 // ---------------------------------------------------------------- reading
 
 // A line's fields, cut in place at the tabs.
+#define MAX_FIELDS 6
+
 struct Fields {
-    WCHAR *pField[6];
-    size_t cch[6];
+    WCHAR *pField[MAX_FIELDS];
+    size_t cch[MAX_FIELDS];
     int n;
 };
 
 static void splitFields(WCHAR *pLine, size_t cch, Fields *pf) {
     pf->n = 0;
     size_t start = 0;
-    for (size_t i = 0; i <= cch && pf->n < 6; i++) {
+    for (size_t i = 0; i <= cch && pf->n < MAX_FIELDS; i++) {
         if (i == cch || pLine[i] == '\t') {
             pf->pField[pf->n] = pLine + start;
             pf->cch[pf->n] = i - start;
@@ -208,7 +213,7 @@ static void splitFields(WCHAR *pLine, size_t cch, Fields *pf) {
         }
     }
     if (start <= cch) // more tabs than fields
-        pf->n = 7;
+        pf->n = MAX_FIELDS + 1;
 }
 
 static bool isAscii(const WCHAR *p, size_t cch, const char *psz) {
@@ -253,24 +258,16 @@ static bool readStamp(const WCHAR *p, size_t cch, EntryStamp *ps) {
            readHex(p + dot + 1, cch - dot - 1, &ps->time);
 }
 
-static int compareFolded(const WCHAR *a, const WCHAR *b) {
-    for (;; a++, b++) {
-        WCHAR x = foldAscii(*a), y = foldAscii(*b);
-        if (x != y)
-            return x < y ? -1 : 1;
-        if (x == 0)
-            return 0;
-    }
-}
-
-static int compareNames(const void *a, const void *b) {
-    return compareFolded((*(const JournalItem *const *)a)->pszName,
-                         (*(const JournalItem *const *)b)->pszName);
+// Names compared as undo compares them, so that no two items the reader
+// takes are one entry to undo.
+static int compareItemNames(const void *a, const void *b) {
+    return compareNames((*(const JournalItem *const *)a)->pszName,
+                        (*(const JournalItem *const *)b)->pszName);
 }
 
 static int compareSources(const void *a, const void *b) {
-    return compareFolded((*(const JournalItem *const *)a)->pszSource,
-                         (*(const JournalItem *const *)b)->pszSource);
+    return compareNames((*(const JournalItem *const *)a)->pszSource,
+                        (*(const JournalItem *const *)b)->pszSource);
 }
 
 // Whether two items share a name in the destination, or an origin.
@@ -282,36 +279,45 @@ static bool namedTwice(const Journal *pj) {
     for (int pass = 0; pass < 2 && !bTwice; pass++) {
         for (size_t i = 0; i < pj->nItems; i++)
             pp[i] = &pj->pItems[i];
-        qsort(pp, pj->nItems, sizeof(*pp), pass == 0 ? compareNames : compareSources);
+        int (*pfnCompare)(const void *, const void *) =
+            pass == 0 ? compareItemNames : compareSources;
+        qsort(pp, pj->nItems, sizeof(*pp), pfnCompare);
         for (size_t i = 1; i < pj->nItems && !bTwice; i++)
-            bTwice = (pass == 0 ? compareNames : compareSources)(&pp[i - 1], &pp[i]) == 0;
+            bTwice = pfnCompare(&pp[i - 1], &pp[i]) == 0;
     }
     free(pp);
     return bTwice;
 }
 
+static bool isHow(const WCHAR *p, size_t cch) {
+    return cch == 1 && (p[0] == JOURNAL_COPIED || p[0] == JOURNAL_MOVED || p[0] == JOURNAL_OVER ||
+                        p[0] == JOURNAL_UNREAD);
+}
+
 static bool readItem(Journal *pj, const Fields *pf, size_t cchDest) {
     JournalItem *pItem = &pj->pItems[pj->nItems];
-    if (pf->n != 5 || !isAscii(pf->pField[0], pf->cch[0], "item") || pf->cch[1] != 1 ||
-        (pf->pField[1][0] != '0' && pf->pField[1][0] != '1') ||
-        !readStamp(pf->pField[2], pf->cch[2], &pItem->stamp) ||
-        !isAbsolutePath(pf->pField[3], pf->cch[3], false) ||
-        !isPlainName(pf->pField[4], pf->cch[4]) || cchDest + 1 + pf->cch[4] >= MAX_PATH)
+    if (pf->n != 6 || !isAscii(pf->pField[0], pf->cch[0], "item") ||
+        !isHow(pf->pField[1], pf->cch[1]) || !readStamp(pf->pField[2], pf->cch[2], &pItem->stamp) ||
+        !readStamp(pf->pField[3], pf->cch[3], &pItem->origin) ||
+        !isAbsolutePath(pf->pField[4], pf->cch[4], false) ||
+        !isPlainName(pf->pField[5], pf->cch[5]) || cchDest + 1 + pf->cch[5] >= MAX_PATH)
         return false;
-    pItem->bExisted = pf->pField[1][0] == '1';
-    pItem->pszSource = pf->pField[3];
-    pItem->pszName = pf->pField[4];
+    pItem->chHow = pf->pField[1][0];
+    pItem->pszSource = pf->pField[4];
+    pItem->pszName = pf->pField[5];
     pItem->firstSub = pj->nSubs;
     pItem->nSubs = 0;
     pj->nItems++;
     return true;
 }
 
-// Content follows only a folder's copy.
+// Content follows only a folder that went to a free name.
 static bool readSub(Journal *pj, const Fields *pf) {
     JournalSub *pSub = &pj->pSubs[pj->nSubs];
-    if (pf->n != 3 || !isAscii(pf->pField[0], pf->cch[0], "sub") || pj->bMove || pj->nItems == 0 ||
-        pj->pItems[pj->nItems - 1].stamp.chKind != STAMP_DIR ||
+    const JournalItem *pLast = pj->nItems > 0 ? &pj->pItems[pj->nItems - 1] : NULL;
+    if (pf->n != 3 || !isAscii(pf->pField[0], pf->cch[0], "sub") || pLast == NULL ||
+        pLast->stamp.chKind != STAMP_DIR ||
+        (pLast->chHow != JOURNAL_COPIED && pLast->chHow != JOURNAL_MOVED) ||
         !readStamp(pf->pField[1], pf->cch[1], &pSub->stamp) || pf->cch[2] > MAX_REL ||
         !isNamePath(pf->pField[2], pf->cch[2]))
         return false;
@@ -321,7 +327,39 @@ static bool readSub(Journal *pj, const Fields *pf) {
     return true;
 }
 
-// The lines between the header and the end line, cut in place.
+// A volume's identity as volumeIdentity gives it: no control character.
+static bool isIdentity(const WCHAR *p, size_t cch) {
+    if (cch == 0 || cch >= VOLUME_ID_CCH)
+        return false;
+    for (size_t i = 0; i < cch; i++) {
+        if (p[i] < 0x20)
+            return false;
+    }
+    return true;
+}
+
+// One of the four header lines (n: its number).
+static bool readHeader(Journal *pj, WCHAR *pLine, size_t cchLine, size_t n, size_t *pcchDest) {
+    if (n == 0)
+        return isAscii(pLine, cchLine, szMagic);
+    if (n == 1) {
+        pj->bMove = pLine[0] == 'm';
+        return isAscii(pLine, cchLine, "copy") || isAscii(pLine, cchLine, "move");
+    }
+    Fields f;
+    splitFields(pLine, cchLine, &f);
+    if (f.n != 2 || !isAscii(f.pField[0], f.cch[0], n == 2 ? "dest" : "volume"))
+        return false;
+    if (n == 3) {
+        pj->pszVolume = f.pField[1];
+        return isIdentity(f.pField[1], f.cch[1]);
+    }
+    pj->pszDest = f.pField[1];
+    *pcchDest = f.cch[1];
+    return isAbsolutePath(f.pField[1], f.cch[1], true);
+}
+
+// The lines between the byte order mark and the end line, cut in place.
 static bool readLines(Journal *pj, WCHAR *p, size_t cch) {
     size_t start = 0, n = 0;
     size_t cchDest = 0;
@@ -332,22 +370,9 @@ static bool readLines(Journal *pj, WCHAR *p, size_t cch) {
         WCHAR *pLine = p + start;
         size_t cchLine = i - start;
         start = i + 1;
-        if (n < 3) {
-            if (n == 0 && !isAscii(pLine, cchLine, szMagic))
+        if (n < 4) {
+            if (!readHeader(pj, pLine, cchLine, n++, &cchDest))
                 return false;
-            if (n == 1 && !isAscii(pLine, cchLine, "copy") && !isAscii(pLine, cchLine, "move"))
-                return false;
-            pj->bMove = n == 1 ? pLine[0] == 'm' : pj->bMove;
-            if (n == 2) {
-                Fields f;
-                splitFields(pLine, cchLine, &f);
-                if (f.n != 2 || !isAscii(f.pField[0], f.cch[0], "dest") ||
-                    !isAbsolutePath(f.pField[1], f.cch[1], true))
-                    return false;
-                pj->pszDest = f.pField[1];
-                cchDest = f.cch[1];
-            }
-            n++;
             continue;
         }
         Fields f;
@@ -355,7 +380,7 @@ static bool readLines(Journal *pj, WCHAR *p, size_t cch) {
         if (!(f.n >= 1 && f.pField[0][0] == 'i' ? readItem(pj, &f, cchDest) : readSub(pj, &f)))
             return false;
     }
-    return n == 3 && start == cch && pj->nItems > 0 && !namedTwice(pj);
+    return n == 4 && start == cch && pj->nItems > 0 && !namedTwice(pj);
 }
 
 void freeJournal(Journal *pj) {
@@ -388,7 +413,8 @@ bool parseJournal(const unsigned char *p, size_t cb, Journal *pj) {
     bool bOk =
         pt[0] == 0xFEFF && cch > cchEnd && pt[cch - 1] == '\n' && pt[cch - cchEnd - 1] == '\n';
     if (bOk) {
-        formatHex(szEnd + 4, checksum(pt, cch - cchEnd), 8);
+        pj->uChecksum = checksum(pt, cch - cchEnd);
+        formatHex(szEnd + 4, pj->uChecksum, 8);
         bOk = isAscii(pt + cch - cchEnd, cchEnd - 1, szEnd);
     }
     pj->pItems = (JournalItem *)malloc((nItems + 1) * sizeof(JournalItem));

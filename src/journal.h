@@ -1,20 +1,30 @@
 // The journal of the last transfer as text: what undo needs to take it back
-// (copy or move, the destination, each item's origin and name there, whether
-// that name was there before, and the size and time of what was written).
-// Only the format lives here, with no platform calls, so that the reader can
-// be fuzzed as it is; the file itself is undo's.
+// (copy or move, the destination and the volume it was on, each item's
+// origin and name there, how it went there, and the size and time of what
+// was written and of what was sent). Only the format lives here, with no
+// platform calls, so that the reader can be fuzzed as it is; the file itself
+// is undo's.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
 #include "listing.h" // the stamp: what a name was when it was written
+#include "volume.h"
 #include "widetext.h"
 
-// One sent item. A folder's copy lists its content in nSubs entries from firstSub.
+// How an item went to its name in the destination.
+#define JOURNAL_COPIED 'c' // copied to a name that was free
+#define JOURNAL_MOVED  'm' // moved to a name that was free
+#define JOURNAL_OVER   'w' // written over a name that was there, or one several items went to
+#define JOURNAL_UNREAD 'u' // a folder whose content could not be read when it was written
+
+// One sent item. A folder copied or moved to a free name lists its content
+// in nSubs entries from firstSub.
 struct JournalItem {
     const WCHAR *pszSource; // where it came from, absolute
     const WCHAR *pszName;   // its name in the destination, one component
-    bool bExisted;          // that name was in the destination before the transfer
-    EntryStamp stamp;
+    WCHAR chHow;            // JOURNAL_*
+    EntryStamp stamp;       // what was written, as the transfer left it
+    EntryStamp origin;      // what was sent, as it was before the transfer
     size_t firstSub, nSubs;
 };
 struct JournalSub {
@@ -24,25 +34,28 @@ struct JournalSub {
 
 struct Journal {
     bool bMove;
-    const WCHAR *pszDest; // the destination folder, absolute
+    const WCHAR *pszDest;   // the destination folder, absolute
+    const WCHAR *pszVolume; // the identity of its volume (volumeIdentity)
     JournalItem *pItems;
     size_t nItems;
     JournalSub *pSubs;
     size_t nSubs;
-    WCHAR *pText; // the names above point into this copy of the text
+    unsigned int uChecksum; // the end line's: tells one journal from another
+    WCHAR *pText;           // the names above point into this copy of the text
 };
 
-// Writing: begin, items (each with its content when a folder was copied),
-// end. False when memory ran out; the text is then not to be stored.
-bool beginJournal(WideText *pt, bool bMove, const WCHAR *pszDest);
+// Writing: begin, items (each with its content when a folder went to a free
+// name), end. False when memory ran out; the text is then not to be stored.
+bool beginJournal(WideText *pt, bool bMove, const WCHAR *pszDest, const WCHAR *pszVolume);
 bool addJournalItem(WideText *pt, const JournalItem *pItem);
 bool addJournalSub(WideText *pt, const JournalSub *pSub);
 bool endJournal(WideText *pt);
 
 // Reads a journal (UTF-16LE bytes, as stored) into *pj. False, with *pj
-// empty, for anything not written by the rules above: a damaged, cut or
-// hostile journal is refused whole. Names are absolute, without ".", "..",
-// wildcards or stream names, and items are not named twice.
+// empty, for anything not written by the rules above, an older version
+// included: a damaged, cut or hostile journal is refused whole. Names are
+// absolute, without ".", "..", wildcards or stream names, and no two items
+// share a name or an origin, case ignored as compareNames ignores it.
 bool parseJournal(const unsigned char *p, size_t cb, Journal *pj);
 void freeJournal(Journal *pj);
 

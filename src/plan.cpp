@@ -9,8 +9,6 @@
 #include <string.h>
 #include <wchar.h>
 
-// A copy's time may be rounded by the medium (FAT keeps even seconds).
-#define TIME_SLACK 20000000ull
 // New names tried for a copy beside itself ("a - copy (2).txt" and on).
 #define SELF_TRIES 1000
 
@@ -371,7 +369,7 @@ static bool isCopy(const PlanItem *pi) {
         return false;
     unsigned long long dt = pi->after.time > pi->source.time ? pi->after.time - pi->source.time
                                                              : pi->source.time - pi->after.time;
-    return dt <= TIME_SLACK &&
+    return dt <= COPY_TIME_SLACK &&
            (pi->bRenamed || pi->nBefore != BEFORE_FILE || !sameStamp(&pi->there, &pi->after));
 }
 

@@ -9,6 +9,10 @@
 #include "listing.h"
 #include "portystr.h"
 
+// A copy's time may be rounded by the medium (FAT keeps even seconds): a file
+// and its copy differ in time by no more than this (FILETIME units).
+#define COPY_TIME_SLACK 20000000ull
+
 // What the item's name in the destination held before the transfer.
 #define BEFORE_FREE  0 // nothing: what stands there afterwards is the item's copy
 #define BEFORE_FILE  1 // a file, which the copy of a file writes over

@@ -253,8 +253,9 @@ static int confirmTransfer(Settings *pSettings, Str *pstrFiles, int nItems, Str 
     return confirmList(pSettings->hInstance, pszFormat, pstrFiles, nItems, pstrDest);
 }
 
-// The list of what goes back in the undo's prompt, then the undo itself; the
-// exit status (1 when something was left alone or the undo failed).
+// The list of what goes back in the undo's prompt, then the undo itself,
+// which checks every item again as it acts; the exit status (1 when
+// something was left alone or the undo failed).
 static int confirmAndUndo(HINSTANCE hInstance, const Journal *pj, UndoPlan *pp) {
     Str strDest = {};
     char szDest[PATH_BYTES];
@@ -263,23 +264,26 @@ static int confirmAndUndo(HINSTANCE hInstance, const Journal *pj, UndoPlan *pp) 
         answer = 3;
         if (WideCharToMultiByte(CP_ACP, 0, pj->pszDest, -1, szDest, PATH_BYTES, NULL, NULL) > 0 &&
             assignStr(&strDest, szDest) != NULL)
-            answer = confirmList(hInstance,
-                                 loadText(pj->bMove ? IDS_UNDO_MOVE_PROMPT : IDS_UNDO_COPY_PROMPT),
-                                 &pp->strShown, (int)pp->nTake, &strDest);
+            answer = confirmList(hInstance, loadText(undoPrompt(pp)), &pp->strShown, (int)pp->nTake,
+                                 &strDest);
     }
     freeStr(&strDest);
     if (answer == 3)
         showStringError(NULL);
     QueuePlace place = {};
-    int turn = answer == IDYES && pp->nTake > 0 ? enterUndoQueue(&place, pj, pp) : QUEUE_GO;
+    int turn = answer == IDYES && pp->nTake > 0 ? enterUndoQueue(&place, pj) : QUEUE_GO;
     if (answer != IDYES || turn != QUEUE_GO) {
         leaveQueue(&place);
-        return turn == QUEUE_CHANGED ? 1 : 0;
+        return 0;
     }
     BOOL bAborted = FALSE;
     int rc = pp->nTake > 0 ? performUndo(pj, pp, &bAborted) : 0;
     leaveQueue(&place);
-    if (rc != 0) {
+    if (rc == UNDO_JOURNAL_CHANGED) {
+        showText(NULL, loadText(IDS_UNDO_JOURNAL_CHANGED), MB_ICONWARNING);
+        return 1;
+    }
+    if (rc != 0 || bAborted) {
         if (!bAborted)
             showText(NULL, loadText(IDS_UNDO_FAILED), MB_ICONWARNING);
         return 1;
@@ -288,7 +292,6 @@ static int confirmAndUndo(HINSTANCE hInstance, const Journal *pj, UndoPlan *pp) 
         showNamed(NULL, IDS_UNDO_LEFT, pp->left.p, MB_ICONWARNING);
         return 1;
     }
-    clearJournal();
     return 0;
 }
 
@@ -311,7 +314,9 @@ static int runUndo(HINSTANCE hInstance) {
         freeJournal(&journal);
         return nRead == JOURNAL_NONE ? 0 : 1;
     }
-    if (plan.nTake == 0 && plan.nLeft == 0)
+    if (plan.bOnlyOver)
+        showText(NULL, loadText(IDS_UNDO_ONLY_REPLACED), MB_ICONINFORMATION);
+    else if (plan.nTake == 0 && plan.nLeft == 0)
         showText(NULL, loadText(IDS_UNDO_NOTHING), MB_ICONINFORMATION);
     else
         status = confirmAndUndo(hInstance, &journal, &plan);

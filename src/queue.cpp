@@ -703,28 +703,7 @@ static bool undoesWithinVolume(const Journal *pj, const char *pszDest) {
     return true;
 }
 
-static bool sameText(const WideText *pa, const WideText *pb) {
-    return pa->length == pb->length &&
-           (pa->length == 0 || memcmp(pa->p, pb->p, pa->length * sizeof(WCHAR)) == 0);
-}
-
-// What was confirmed was planned before the wait, while the transfers ahead
-// may have written over the copies or into the origins.
-static int planAgain(QueuePlace *pp, const Journal *pj, UndoPlan *pPlan) {
-    UndoPlan fresh;
-    if (!planUndo(pj, &fresh) || fresh.nTake != pPlan->nTake ||
-        !sameText(&fresh.from, &pPlan->from) || !sameText(&fresh.to, &pPlan->to)) {
-        freePlan(&fresh);
-        leaveQueue(pp); // not held while the user reads
-        showText(NULL, loadText(IDS_QUEUE_UNDO_CHANGED), MB_ICONWARNING);
-        return QUEUE_CHANGED;
-    }
-    freePlan(pPlan);
-    *pPlan = fresh;
-    return QUEUE_GO;
-}
-
-int enterUndoQueue(QueuePlace *pp, const Journal *pj, UndoPlan *pPlan) {
+int enterUndoQueue(QueuePlace *pp, const Journal *pj) {
     *pp = QueuePlace();
     char szDest[PATH_BYTES];
     bool bExact = toAnsi(pj->pszDest, szDest, PATH_BYTES);
@@ -743,7 +722,7 @@ int enterUndoQueue(QueuePlace *pp, const Journal *pj, UndoPlan *pPlan) {
     free(pl);
     if (!bGo)
         return QUEUE_CANCELLED;
-    return pp->bWaited ? planAgain(pp, pj, pPlan) : QUEUE_GO;
+    return QUEUE_GO; // undo checks every item again right before it acts
 }
 
 void leaveQueue(QueuePlace *pp) {

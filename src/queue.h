@@ -28,14 +28,12 @@ struct QueuePlace {
 // waiting window: nothing may be transferred then. Where the queue cannot be
 // had the transfer runs at once, as without it.
 bool enterQueue(QueuePlace *pp, const char *pszList, const char *pszDest, bool bMove);
-// The same for the undo of the journal's transfer, planned as *pPlan and
-// confirmed. After a wait the plan is made again: when it no longer takes
-// the same items, a message says so and nothing may be done (QUEUE_CHANGED);
-// else *pPlan is the fresh one.
+// The same for the undo of the journal's transfer, once confirmed; undo
+// checks each item again under its own lock right before it acts, so what
+// the transfers ahead changed meanwhile is left and named.
 #define QUEUE_GO        0
 #define QUEUE_CANCELLED 1
-#define QUEUE_CHANGED   2
-int enterUndoQueue(QueuePlace *pp, const Journal *pj, UndoPlan *pPlan);
+int enterUndoQueue(QueuePlace *pp, const Journal *pj);
 // Gives the place up (also when none was taken) and wakes those who wait.
 void leaveQueue(QueuePlace *pp);
 

@@ -110,8 +110,8 @@ class Queue : public ::testing::Test {
 // While a copy into C: holds its place: a move within C: (a rename) and a copy
 // on another disk run at once; a copy within Q: (another partition of that
 // disk) waits and is cancelled; a copy into another folder of C: waits and is
-// started now; the undo of that copy waits too, and is refused when started
-// after the copy changed.
+// started now; the undo of that copy waits too, and leaves the copy that
+// changed while it waited, named.
 TEST_F(Queue, WaitsOnlyForWhatSharesADisk) {
     Process first;
     HWND hAsk = hold(first, "a.txt");
@@ -153,11 +153,10 @@ TEST_F(Queue, WaitsOnlyForWhatSharesADisk) {
                 dir.file("other\\c.txt", "changed");
             clickId(hWait, row.choice);
         }
-        if (row.bChanged) { // the undo confirmed before is refused, touching nothing
+        if (row.bChanged) { // the undo confirmed before leaves the changed copy
             HWND hBox = waitMessageBox(p.pi.dwProcessId);
             ASSERT_NE(nullptr, hBox);
-            EXPECT_EQ(
-                0u, messageBoxText(hBox).find("順番を待っている間に、元に戻す項目が変わりました"));
+            EXPECT_EQ(0u, messageBoxText(hBox).find("次の項目は元に戻さずに残しました。"));
             clickId(hBox, IDOK);
         }
         EXPECT_EQ(row.bChanged ? 1u : 0u, p.wait());

@@ -361,7 +361,7 @@ TEST(ReadOnlyClearing, RenamedCopiesByTheirMappingsEntriesThatWereThereLeftAlone
         Journal journal;
         ASSERT_EQ(JOURNAL_READ, readJournal(&journal));
         EXPECT_TRUE(journal.nItems > 0 && wcscmp(journal.pItems[0].pszName, L"a (2).txt") == 0 &&
-                    !journal.pItems[0].bExisted);
+                    journal.pItems[0].chHow == JOURNAL_COPIED);
         freeJournal(&journal);
     }
 }

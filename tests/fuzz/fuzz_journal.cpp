@@ -10,9 +10,15 @@
 #include <string>
 #include <vector>
 #include "journal.h"
+#include "texts.h"
 
 // The allocator the wide texts take, as the program's byte strings give it.
 void *(*pfnStrRealloc)(void *, size_t) = realloc;
+// The texts module, which compares names for the reader, asks for the code
+// page too; the reader itself never converts.
+unsigned GetACP(void) {
+    return 65001;
+}
 
 namespace {
 
@@ -41,7 +47,7 @@ Text ascii(const char *psz) {
     return t;
 }
 
-// Letters A-Z taken as a-z, as the reader compares names.
+// Letters A-Z taken as a-z, as device names are matched.
 Text folded(const Text &t) {
     Text f;
     for (char16_t ch : t)
@@ -125,42 +131,65 @@ Text endLine(const Text &before) {
 
 struct PlainItem {
     Text source, name;
-    bool bExisted;
-    EntryStamp stamp;
+    char16_t how;
+    EntryStamp stamp, origin;
     std::vector<std::pair<Text, EntryStamp>> subs;
 };
 
+// Two names the file system takes for one, as the program compares them.
+bool sameName(const Text &a, const Text &b) {
+    return compareNames((const WCHAR *)a.c_str(), (const WCHAR *)b.c_str()) == 0;
+}
+
+bool plainIdentity(const Text &t) {
+    for (char16_t ch : t) {
+        if (ch < 0x20)
+            return false;
+    }
+    return !t.empty() && t.size() < VOLUME_ID_CCH;
+}
+
+bool plainItem(const std::vector<Text> &f, const Text &dest, PlainItem *pItem) {
+    if (f[1].size() != 1 || Text(u"cmwu").find(f[1][0]) == Text::npos ||
+        !plainStamp(f[2], &pItem->stamp) || !plainStamp(f[3], &pItem->origin) ||
+        !plainAbsolute(f[4], false) || !plainName(f[5]) || dest.size() + 1 + f[5].size() >= 260)
+        return false;
+    pItem->how = f[1][0];
+    pItem->source = f[4];
+    pItem->name = f[5];
+    return true;
+}
+
 // The journal by the rules; false when they refuse it.
-bool plainRead(const Text &t, bool *pbMove, Text *pDest, std::vector<PlainItem> *pItems) {
+bool plainRead(const Text &t, bool *pbMove, Text *pDest, Text *pVolume,
+               std::vector<PlainItem> *pItems) {
     if (t.empty() || t[0] != 0xFEFF || t.back() != '\n')
         return false;
     std::vector<Text> lines = split(t.substr(1, t.size() - 2), '\n');
-    if (lines.size() < 5 || lines[0] != ascii("porterly journal 1") ||
+    if (lines.size() < 6 || lines[0] != ascii("porterly journal 2") ||
         (lines[1] != u"copy" && lines[1] != u"move"))
         return false;
     Text before = t.substr(0, t.size() - lines.back().size() - 1);
     if (lines.back() + u"\n" != endLine(before))
         return false;
     *pbMove = lines[1] == u"move";
-    std::vector<Text> dest = split(lines[2], '\t');
-    if (dest.size() != 2 || dest[0] != u"dest" || !plainAbsolute(dest[1], true))
+    std::vector<Text> dest = split(lines[2], '\t'), volume = split(lines[3], '\t');
+    if (dest.size() != 2 || dest[0] != u"dest" || !plainAbsolute(dest[1], true) ||
+        volume.size() != 2 || volume[0] != u"volume" || !plainIdentity(volume[1]))
         return false;
     *pDest = dest[1];
-    for (size_t i = 3; i + 1 < lines.size(); i++) {
+    *pVolume = volume[1];
+    for (size_t i = 4; i + 1 < lines.size(); i++) {
         std::vector<Text> f = split(lines[i], '\t');
         PlainItem item;
         EntryStamp stamp;
-        if (f.size() == 5 && f[0] == u"item") {
-            if ((f[1] != u"0" && f[1] != u"1") || !plainStamp(f[2], &item.stamp) ||
-                !plainAbsolute(f[3], false) || !plainName(f[4]) ||
-                pDest->size() + 1 + f[4].size() >= 260)
+        if (f.size() == 6 && f[0] == u"item") {
+            if (!plainItem(f, *pDest, &item))
                 return false;
-            item.bExisted = f[1] == u"1";
-            item.source = f[3];
-            item.name = f[4];
             pItems->push_back(item);
         } else if (f.size() == 3 && f[0] == u"sub") {
-            if (*pbMove || pItems->empty() || pItems->back().stamp.chKind != 'd' ||
+            if (pItems->empty() || pItems->back().stamp.chKind != 'd' ||
+                (pItems->back().how != 'c' && pItems->back().how != 'm') ||
                 !plainStamp(f[1], &stamp) || f[2].size() > 32000 || !plainNames(f[2]))
                 return false;
             pItems->back().subs.push_back({f[2], stamp});
@@ -168,11 +197,11 @@ bool plainRead(const Text &t, bool *pbMove, Text *pDest, std::vector<PlainItem> 
             return false;
         }
     }
-    // No name or origin twice, letters A-Z taken as a-z.
+    // No name or origin twice.
     for (size_t i = 0; i < pItems->size(); i++) {
         for (size_t j = 0; j < i; j++) {
-            if (folded((*pItems)[i].name) == folded((*pItems)[j].name) ||
-                folded((*pItems)[i].source) == folded((*pItems)[j].source))
+            if (sameName((*pItems)[i].name, (*pItems)[j].name) ||
+                sameName((*pItems)[i].source, (*pItems)[j].source))
                 return false;
         }
     }
@@ -203,9 +232,9 @@ void check(const Text &t) {
     bool bRead = parseJournal(p, bytes.size(), &j);
     free(p);
     bool bMove = false;
-    Text dest;
+    Text dest, volume;
     std::vector<PlainItem> items;
-    bool bPlain = plainRead(t, &bMove, &dest, &items);
+    bool bPlain = plainRead(t, &bMove, &dest, &volume, &items);
     if (bRead != bPlain)
         broken(bRead ? "the reader takes what the rules refuse" : "the reader refuses a journal");
     if (!bRead) {
@@ -213,15 +242,17 @@ void check(const Text &t) {
             broken("a refused journal leaves nothing behind");
         return;
     }
-    if (j.bMove != bMove || wide(j.pszDest) != dest || j.nItems != items.size())
-        broken("the reader gives the journal's kind, destination and items");
+    if (j.bMove != bMove || wide(j.pszDest) != dest || wide(j.pszVolume) != volume ||
+        j.nItems != items.size())
+        broken("the reader gives the journal's kind, destination, volume and items");
     WideText w = {};
-    bool bWritten = beginJournal(&w, j.bMove, j.pszDest);
+    bool bWritten = beginJournal(&w, j.bMove, j.pszDest, j.pszVolume);
     for (size_t i = 0; i < j.nItems; i++) {
         const JournalItem &a = j.pItems[i];
         const PlainItem &b = items[i];
-        if (wide(a.pszSource) != b.source || wide(a.pszName) != b.name ||
-            a.bExisted != b.bExisted || !sameStamp(a.stamp, b.stamp) || a.nSubs != b.subs.size())
+        if (wide(a.pszSource) != b.source || wide(a.pszName) != b.name || a.chHow != b.how ||
+            !sameStamp(a.stamp, b.stamp) || !sameStamp(a.origin, b.origin) ||
+            a.nSubs != b.subs.size())
             broken("each item is read as written");
         bWritten = bWritten && addJournalItem(&w, &a);
         for (size_t k = 0; k < a.nSubs; k++) {

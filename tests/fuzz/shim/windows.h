@@ -100,18 +100,38 @@ static inline int MultiByteToWideChar(unsigned, DWORD, const char *psz, int cb, 
     return pOut != nullptr && cb > cchOut ? 0 : cb;
 }
 
-// The fuzzers show no message and compare no names; the declarations let
-// the shared texts module build.
+// The fuzzers show no message; the declarations let the shared texts module
+// build. Names compare as the system's ordinal comparison with case ignored
+// compares them, each unit by its upper case: here ASCII, Latin-1, Greek,
+// Cyrillic and the full-width letters, so that the journal's reader is seen
+// to fold beyond ASCII.
 typedef void *HWND;
-#define CSTR_EQUAL 2
+#define CSTR_LESS_THAN    1
+#define CSTR_EQUAL        2
+#define CSTR_GREATER_THAN 3
 static inline int MessageBoxA(HWND, LPCSTR, LPCSTR, UINT) {
     return 0;
 }
 static inline int MessageBoxW(HWND, const WCHAR *, const wchar_t *, UINT) {
     return 0;
 }
-static inline int CompareStringOrdinal(const WCHAR *, int, const WCHAR *, int, BOOL) {
-    return CSTR_EQUAL;
+static inline WCHAR shimUpper(WCHAR ch) {
+    if ((ch >= 'a' && ch <= 'z') || (ch >= 0xE0 && ch <= 0xFE && ch != 0xF7) ||
+        (ch >= 0x3B1 && ch <= 0x3C9 && ch != 0x3C2) || (ch >= 0x430 && ch <= 0x44F) ||
+        (ch >= 0xFF41 && ch <= 0xFF5A))
+        return (WCHAR)(ch - 0x20);
+    return ch >= 0x450 && ch <= 0x45F ? (WCHAR)(ch - 0x50) : ch;
+}
+static inline int CompareStringOrdinal(const WCHAR *a, int cchA, const WCHAR *b, int cchB,
+                                       BOOL bIgnoreCase) {
+    for (int i = 0;; i++) {
+        bool bEndA = cchA < 0 ? a[i] == 0 : i >= cchA, bEndB = cchB < 0 ? b[i] == 0 : i >= cchB;
+        if (bEndA || bEndB)
+            return bEndA && bEndB ? CSTR_EQUAL : bEndA ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+        WCHAR x = bIgnoreCase ? shimUpper(a[i]) : a[i], y = bIgnoreCase ? shimUpper(b[i]) : b[i];
+        if (x != y)
+            return x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+    }
 }
 
 // The string table is the program's own: the fuzzers load no text.
