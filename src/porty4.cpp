@@ -227,10 +227,11 @@ static void showClearFailed(bool bMove, unsigned int nKept) {
 }
 
 // Compares what the file operation wrote with its sources; a move across
-// volumes came as a copy, whose proven sources go now. Returns the exit status.
-static int proveTransfer(Settings *pSettings, const TransferPlan *pPlan, bool bMove) {
-    VerifyRequest request = {pPlan, bMove, (pSettings->dwFlags & OPT_NOTIFY) != 0,
-                             pfnFileOperation};
+// volumes came as a copy, whose sources go as they are proven. bDeclined:
+// the user declined items in the shell's question. Returns the exit status.
+static int proveTransfer(Settings *pSettings, const TransferPlan *pPlan, bool bMove,
+                         bool bDeclined) {
+    VerifyRequest request = {pPlan, bMove, (pSettings->dwFlags & OPT_NOTIFY) != 0, bDeclined};
     return verifyTransfer(&request);
 }
 
@@ -376,8 +377,10 @@ static int afterTransfer(Settings *pSettings, const TransferPlan *pPlan, int rc,
             showText(NULL, loadText(bMove ? IDS_MOVE_FAILED : IDS_COPY_FAILED), MB_ICONWARNING);
         return 0;
     }
-    if (bAborted) // the user declined some copies: the sources proven go all the same
-        return bCopyFirst ? proveTransfer(pSettings, pPlan, bMove) : 0;
+    // The user declined some items: what was written is proven all the same,
+    // and what was not is named.
+    if (bAborted)
+        return bVerify && (!bMove || bCopyFirst) ? proveTransfer(pSettings, pPlan, bMove, true) : 0;
     // Only after a whole transfer: once the user declined some items in the
     // shell's own dialogs, which names in the destination are the
     // transferred ones is no longer known.
@@ -385,7 +388,7 @@ static int afterTransfer(Settings *pSettings, const TransferPlan *pPlan, int rc,
     if (nKept > 0)
         showClearFailed(bMove, nKept);
     if (bVerify && (!bMove || bCopyFirst))
-        return proveTransfer(pSettings, pPlan, bMove);
+        return proveTransfer(pSettings, pPlan, bMove, false);
     if (nKept == 0 && (dwFlags & OPT_NOTIFY))
         showText(NULL, loadText(bMove ? IDS_MOVE_DONE : IDS_COPY_DONE), MB_ICONINFORMATION);
     return 0;
@@ -400,10 +403,6 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
     }
     DWORD dwFlags = pSettings->dwFlags;
     bool bMove = (dwFlags & OPT_MOVE) != 0;
-    // A verified move within a volume is a rename and runs as any move; across
-    // volumes it copies, and the sources go only once proven.
-    bool bCopyFirst =
-        bMove && (dwFlags & OPT_VERIFY) && !onOneVolume(pstrFiles->buffer, pstrDest->buffer);
     DWORD dwHow = (bMove ? PLAN_MOVE : 0) | ((dwFlags & OPT_NO_OVERWRITE) ? PLAN_RENAMES : 0) |
                   ((dwFlags & OPT_CLEAR_READONLY) ? PLAN_MERGES : 0);
     TransferPlan plan;
@@ -411,6 +410,10 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest) {
         showStringError(NULL); // nothing was transferred
         return 0;
     }
+    // A verified move within a volume is a rename and runs as any move; across
+    // volumes, or where that cannot be told, it copies, and each source goes
+    // once proven.
+    bool bCopyFirst = bMove && (dwFlags & OPT_VERIFY) && !onOneVolume(&plan);
     HANDLE hMappings[2] = {};
     BOOL bAborted = FALSE;
     int rc = runTransfer(&plan, pstrFiles->buffer, pstrDest->buffer,

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include "harness.h"
-#include "porty4.h"
+#include "../src/porty4.cpp"
 #include "../src/verify.cpp"
+#include "../src/volume.cpp"
+#include "transfer.h"
 
 namespace {
 
@@ -59,6 +61,17 @@ HINSTANCE WINAPI recordShellExecute(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCS
     return (HINSTANCE)33;
 }
 
+// Reads the next message box and answers it with the given button.
+std::string answerBox(int id) {
+    HWND hBox = waitMessageBox();
+    if (hBox == NULL)
+        return "<no message box>";
+    std::string text = messageBoxText(hBox);
+    clickId(hBox, id);
+    waitGone(hBox);
+    return text;
+}
+
 class Driver_ : public ::testing::Test {
   protected:
     RegistrySandbox reg;
@@ -86,15 +99,8 @@ class Driver_ : public ::testing::Test {
         PostMessageA(hButton, BM_CLICK, 0, 0);
         waitGone(hChooser);
     }
-    // Reads the next message box and answers it with the given button.
     static std::string answer(int id) {
-        HWND hBox = waitMessageBox();
-        if (hBox == NULL)
-            return "<no message box>";
-        std::string text = messageBoxText(hBox);
-        clickId(hBox, id);
-        waitGone(hBox);
-        return text;
+        return answerBox(id);
     }
     // Runs the program in-process; the tree is read first so that the
     // browser can select the test's folders.
@@ -445,7 +451,8 @@ TEST_F(Driver_, VerifiedCopyNamesTheCopyThatDiffers) {
 }
 
 // From the prefix's drive Q: (a volume of its own) the move copies, compares,
-// then deletes in one operation the sources proven whole.
+// and deletes each source as it is proven; what differs stays, and so does
+// the folder that holds it.
 TEST_F(Driver_, VerifiedMoveAcrossVolumesDeletesOnlyProvenSources) {
     TestDir q("driver_move", "Q:");
     regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
@@ -455,15 +462,16 @@ TEST_F(Driver_, VerifiedMoveAcrossVolumesDeletesOnlyProvenSources) {
     q.file("whole\\in.txt", "in");
     std::string warning =
         runSpoilt(dest + "\\kept\\bad.txt", a + " " + kept + " " + whole, "移動(&M)");
-    EXPECT_EQ((std::vector<UINT>{FO_COPY, FO_DELETE}), fileOps);
-    EXPECT_EQ(std::string(szDiffers) + spoilt +
-                  "\r\n\r\nこれらを含む項目は移動元から削除していません。移動元と移動先の両方に"
-                  "残っています。\r\n",
-              warning);
+    EXPECT_EQ(std::vector<UINT>{FO_COPY}, fileOps);
+    EXPECT_EQ(
+        std::string(szDiffers) + spoilt +
+            "\r\n\r\nこれらの移動元は削除していません。移動元と移動先の両方に残っています。\r\n",
+        warning);
     EXPECT_FALSE(exists(a));
     EXPECT_FALSE(exists(whole));
     EXPECT_EQ("good", readFile(kept + "\\bad.txt"));
-    EXPECT_EQ("fine", readFile(kept + "\\ok.txt"));
+    EXPECT_FALSE(exists(kept + "\\ok.txt"));
+    EXPECT_EQ("fine", readFile(dest + "\\kept\\ok.txt"));
     EXPECT_EQ("proven", readFile(dest + "\\a.txt"));
     EXPECT_EQ("in", readFile(dest + "\\whole\\in.txt"));
 }
@@ -510,16 +518,16 @@ TEST(Verification, SizesThenEveryByteUnderTheNameWritten) {
         TransferPlan plan;
         ASSERT_TRUE(makePlan(&plan, list.c_str(), dst.c_str(), 0));
         completePlan(&plan, c.bMapped ? &mappings : NULL, NULL);
-        VerifyRequest request = {&plan, false, false, NULL};
-        bool bProven[2] = {};
-        pv->nFailed = 0;
-        verifyItems(pv, &request, bProven);
+        VerifyRequest request = {&plan, false, false, false};
+        pv->pr = &request;
+        pv->failed.n = pv->nProven = 0;
+        verifyItems(pv);
         freeTransferPlan(&plan);
-        EXPECT_EQ(c.bProven, bProven[0]);
-        EXPECT_EQ(c.bProven ? 0u : 1u, pv->nFailed);
+        EXPECT_EQ(c.bProven ? 1u : 0u, pv->nProven);
+        EXPECT_EQ(c.bProven ? 0u : 1u, pv->failed.n);
     }
     VirtualFree(pv->pSource, 0, MEM_RELEASE);
-    freeWide(&pv->failed);
+    freeWide(&pv->failed.text);
     free(pv);
 }
 
@@ -533,7 +541,7 @@ DWORD WINAPI cancellingClock() {
     return fakeNow += 300;
 }
 
-TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
+TEST(Verification, CancelledMoveDeletesNothingMoreAndTellsHowFar) {
     TestDir dir("verify_cancel");
     std::string dst = dir.folder("dst"), list;
     for (const char *name : {"a.txt", "b.txt"}) {
@@ -544,8 +552,7 @@ TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
     TransferPlan plan;
     ASSERT_TRUE(makePlan(&plan, list.c_str(), dst.c_str(), PLAN_MOVE));
     completePlan(&plan, NULL, NULL);
-    VerifyRequest request = {&plan, true, false, spoilingFileOperation};
-    fileOps.clear();
+    VerifyRequest request = {&plan, true, false, false};
     std::string message;
     UiDriver driver([&] {
         HWND hBox = waitMessageBox();
@@ -559,10 +566,225 @@ TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
     pfnTickCount = GetTickCount;
     freeTransferPlan(&plan);
     EXPECT_EQ(0, driver.finish());
-    EXPECT_TRUE(fileOps.empty());
+    EXPECT_FALSE(exists(dir.at("a.txt"))); // proven before Cancel
+    EXPECT_EQ("b.txt", readFile(dir.at("b.txt")));
     EXPECT_EQ("照合を中止しました。1 個のファイルを照合済みです。\r\n\r\n"
-              "移動元はどれも削除していません。移動元と移動先の両方に残っています。\r\n",
+              "中止する前に照合したファイルは移動元から削除しました。残りは移動元と移動先の両方に"
+              "残っています。\r\n",
               message);
+}
+
+// The warning or notice of one verification, read from its message box.
+int verifyAndRead(const VerifyRequest *pr, std::string *pMessage) {
+    UiDriver driver([&] { *pMessage = answerBox(IDOK); });
+    int nStatus = verifyTransfer(pr);
+    EXPECT_EQ(0, driver.finish());
+    return nStatus;
+}
+
+// The items' plan after the shell's copy into dst.
+void copyAndPlan(TransferPlan *pp, const std::string &list, const std::string &dst, DWORD dwHow) {
+    ASSERT_TRUE(makePlan(pp, list.c_str(), dst.c_str(), dwHow));
+    SHFILEOPSTRUCTA op = {};
+    op.wFunc = FO_COPY;
+    op.pFrom = list.c_str();
+    std::string to = dst + '\0';
+    op.pTo = to.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    ASSERT_EQ(0, SHFileOperationA(&op));
+    completePlan(pp, NULL, NULL);
+}
+
+// Writes one file into the move's source once the first item's files were
+// proven and deleted: during the second item's comparison.
+const TestDir *lateSource;
+const char *lateName;
+DWORD WINAPI lateWritingClock() {
+    if (lateName != NULL && !exists(lateSource->at("early\\a.txt")) &&
+        !exists(lateSource->at("early\\sub\\s.txt"))) {
+        lateSource->file(std::string("early\\") + lateName, "late");
+        lateName = NULL;
+    }
+    return 0;
+}
+
+const char szLate[] =
+    "次の 1 個の項目は照合の後に移動元で追加または変更されたため、移動元に残しました。"
+    "\r\n\r\n";
+
+// A file saved into a proven folder, a source saved again after its proof,
+// and a file saved into a proven subfolder: each stays, named, with the
+// folders that hold it; every other source went.
+TEST(Verification, MoveKeepsWhatArrivesAfterTheProof) {
+    const struct {
+        const char *name;
+        bool bSubStays;
+    } rows[] = {{"new.txt", false}, {"a.txt", false}, {"sub\\deep.txt", true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        TestDir dir("verify_late"), dst("verify_late_dst");
+        std::string early = dir.folder("early"), later = dir.file("later.txt", "later");
+        dir.file("early\\a.txt", "a");
+        dir.folder("early\\sub");
+        dir.file("early\\sub\\s.txt", "s");
+        TransferPlan plan;
+        copyAndPlan(&plan, early + '\0' + later + '\0', dst.path, PLAN_MOVE);
+        VerifyRequest request = {&plan, true, false, false};
+        lateSource = &dir;
+        lateName = row.name;
+        pfnTickCount = lateWritingClock;
+        std::string message;
+        EXPECT_EQ(1, verifyAndRead(&request, &message));
+        pfnTickCount = GetTickCount;
+        freeTransferPlan(&plan);
+        EXPECT_EQ(szLate + early + "\\" + row.name + "\r\n", message);
+        EXPECT_EQ("late", readFile(early + "\\" + row.name));
+        EXPECT_EQ(row.bSubStays, exists(early + "\\sub"));
+        EXPECT_FALSE(exists(later));
+        EXPECT_EQ("s", readFile(dst.at("early\\sub\\s.txt")));
+        EXPECT_EQ("later", readFile(dst.at("later.txt")));
+    }
+}
+
+BOOL WINAPI refusedFlush(HANDLE) {
+    return FALSE;
+}
+
+// A copy that could not be flushed may have been answered by the disk's
+// cache: the proof says so, and a move keeps the source, named.
+TEST(Verification, ProofThroughACacheIsSaidAndKeepsTheSource) {
+    for (bool bMove : {false, true}) {
+        TestDir dir("verify_cached"), dst("verify_cached_dst");
+        std::string a = dir.file("a.txt", "a");
+        TransferPlan plan;
+        copyAndPlan(&plan, a + '\0', dst.path, bMove ? PLAN_MOVE : 0);
+        VerifyRequest request = {&plan, bMove, true, false};
+        pfnFlushFileBuffers = refusedFlush;
+        std::string message;
+        EXPECT_EQ(1, verifyAndRead(&request, &message));
+        pfnFlushFileBuffers = FlushFileBuffers;
+        freeTransferPlan(&plan);
+        EXPECT_EQ(bMove
+                      ? "次の 1 個のファイルは、キャッシュを経由しない読み直しができなかったため、"
+                        "移動元から削除していません。移動元と移動先の両方に残っています。\r\n\r\n" +
+                            a + "\r\n"
+                      : "次の 1 個のファイルは、キャッシュを経由しない読み直しができなかったため、"
+                        "キャッシュを経由して照合しました。\r\n\r\n" +
+                            dst.at("a.txt") + "\r\n",
+                  message);
+        EXPECT_EQ("a", readFile(a));
+    }
+}
+
+// The user's No in the shell's question, for the items already in the
+// destination: the shell copies the others and says it was cut short.
+int WINAPI skippingFileOperation(LPSHFILEOPSTRUCTA op) {
+    std::string from;
+    for (const char *p = op->pFrom; *p != '\0'; p += strlen(p) + 1) {
+        if (!exists(std::string(op->pTo) + strrchr(p, '\\')))
+            from += std::string(p) + '\0';
+    }
+    from += '\0';
+    SHFILEOPSTRUCTA copy = *op;
+    copy.pFrom = from.c_str();
+    int rc = SHFileOperationA(&copy);
+    op->fAnyOperationsAborted = TRUE;
+    return rc;
+}
+
+// A verified copy or move in which the user skipped an item proves the rest,
+// names the item and ends with exit status 1; a move keeps its source.
+TEST(Verification, SkippedItemIsNamed) {
+    for (DWORD dwMove : {0, OPT_MOVE}) {
+        TestDir dir("verify_skip", dwMove ? "Q:" : "C:"), dst("verify_skip_dst");
+        std::string a = dir.file("a.txt", "new"), b = dir.file("b.txt", "b");
+        dst.file("a.txt", "old");
+        std::string message;
+        UiDriver driver([&] { message = answerBox(IDOK); });
+        EXPECT_EQ(1, runTransfer(OPT_VERIFY | OPT_NO_CONFIRM | dwMove, a + "\n" + b + "\n",
+                                 dst.path, skippingFileOperation));
+        EXPECT_EQ(0, driver.finish());
+        EXPECT_EQ("次の 1 個の項目は転送中にスキップされたため、照合していません。送り先には前から"
+                  "あったファイルが残っています。\r\n\r\n" +
+                      a + "\r\n",
+                  message);
+        EXPECT_EQ("old", readFile(dst.at("a.txt")));
+        EXPECT_EQ("new", readFile(a));
+        EXPECT_EQ(dwMove == 0, exists(b));
+        EXPECT_EQ("b", readFile(dst.at("b.txt")));
+    }
+}
+
+// The shell's operations, noted, then done.
+int WINAPI notingFileOperation(LPSHFILEOPSTRUCTA op) {
+    fileOps.push_back(op->wFunc);
+    return SHFileOperationA(op);
+}
+
+// Volumes as a seam tells them: the destination's own, another, or none.
+std::string seamDest;
+int seamCase;
+bool seamIdentity(const WCHAR *pszPath, WCHAR *pszId) {
+    bool bDest = _wcsicmp(pszPath, toWide(seamDest).c_str()) == 0;
+    wcscpy(pszId, bDest && seamCase == 1 ? L"volume B" : L"volume A");
+    return !bDest || seamCase != 2;
+}
+
+// A verified move renames only where both ends are known to lie on one
+// volume: a destination that leads through a link to another volume, or one
+// whose volume differs or cannot be told, takes the copy, prove, delete road.
+TEST(Verification, MoveRenamesOnlyWithinAVolumeKnownAsOne) {
+    const struct {
+        bool bLink; // the destination leads through a folder link to Q:
+        int seam;   // -1: the platform's identities; 0: one; 1: two; 2: none for the destination
+        UINT wFunc;
+    } rows[] = {{true, -1, FO_COPY},
+                {false, 1, FO_COPY},
+                {false, 2, FO_COPY},
+                {false, 0, FO_MOVE},
+                {false, -1, FO_MOVE}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.bLink << row.seam);
+        TestDir dir("verify_volume"), q("verify_volume_q", "Q:");
+        std::string a = dir.file("a.txt", "a"), dest = dir.folder("dest");
+        if (row.bLink) {
+            dest = dir.at("link");
+            ASSERT_TRUE(makeLink(q.path, dest));
+        }
+        seamDest = dest;
+        seamCase = row.seam;
+        if (row.seam >= 0)
+            pfnVolumeIdentity = seamIdentity;
+        fileOps.clear();
+        EXPECT_EQ(0, runTransfer(OPT_VERIFY | OPT_MOVE | OPT_NO_CONFIRM, a + "\n", dest,
+                                 notingFileOperation));
+        pfnVolumeIdentity = identityOf;
+        EXPECT_EQ(std::vector<UINT>{row.wFunc}, fileOps);
+        EXPECT_FALSE(exists(a));
+        EXPECT_EQ("a", readFile(dest + "\\a.txt"));
+    }
+}
+
+// The root of a system's final path: a volume's GUID name or a share, the
+// root itself and what lies below it alike; two shares of one server differ.
+TEST(Verification, VolumesAreToldByTheirRoots) {
+    const struct {
+        const wchar_t *final;
+        size_t nParts;
+        const wchar_t *root; // null: none
+    } rows[] = {
+        {L"\\\\?\\Volume{1}\\a\\b", 1, L"\\\\?\\Volume{1}\\"},
+        {L"\\\\?\\Volume{1}", 1, L"\\\\?\\Volume{1}\\"},
+        {L"\\\\?\\UNC\\srv\\a\\x", 3, L"\\\\?\\UNC\\srv\\a\\"},
+        {L"\\\\?\\UNC\\srv\\a", 3, L"\\\\?\\UNC\\srv\\a\\"},
+        {L"\\\\?\\UNC\\srv\\b\\", 3, L"\\\\?\\UNC\\srv\\b\\"},
+        {L"\\\\?\\UNC\\srv", 3, nullptr},
+    };
+    for (const auto &row : rows) {
+        WCHAR szId[VOLUME_ID_CCH] = L"";
+        EXPECT_EQ(row.root != nullptr, takeRoot(row.final, row.nParts, szId)) << &row - rows;
+        EXPECT_EQ(0, wcscmp(row.root != nullptr ? row.root : L"", szId)) << &row - rows;
+    }
 }
 
 void *failingRealloc(void *, size_t) {
