@@ -216,8 +216,23 @@ struct SourceFile {
     HANDLE hRead;                    // its data
     HANDLE hEntry;                   // the entry itself, to delete: hRead unless it is a link;
                                      // INVALID_HANDLE_VALUE where the right to delete was refused
-    BY_HANDLE_FILE_INFORMATION info; // the entry when it was opened
+    BY_HANDLE_FILE_INFORMATION info; // the entry when it was opened (see stampOfHandle)
 };
+
+// The stamp of an entry through its handle: its size and last-write time,
+// and with bId its file id and volume. The id costs a query of the volume,
+// and a handle that holds the entry since it was compared needs none.
+static bool stampOfHandle(HANDLE h, bool bId, BY_HANDLE_FILE_INFORMATION *pInfo) {
+    LARGE_INTEGER cb;
+    memset(pInfo, 0, sizeof(*pInfo));
+    if (bId)
+        return GetFileInformationByHandle(h, pInfo) != FALSE;
+    if (!GetFileSizeEx(h, &cb) || !GetFileTime(h, NULL, NULL, &pInfo->ftLastWriteTime))
+        return false;
+    pInfo->nFileSizeHigh = (DWORD)((ULONGLONG)cb.QuadPart >> 32);
+    pInfo->nFileSizeLow = (DWORD)cb.QuadPart;
+    return true;
+}
 
 // Opens the source. For a move, with the right to delete it through the same
 // handle once proven (a link itself, not what it leads to), and so that no
@@ -238,9 +253,9 @@ static bool openSource(Verify *pv, DWORD dwAttr, SourceFile *ps) {
             ps->hRead = CreateFileW(pv->szSource, GENERIC_READ, FILE_SHARE_READ, NULL,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     }
-    HANDLE hInfo = ps->hEntry != INVALID_HANDLE_VALUE ? ps->hEntry : ps->hRead;
+    bool bOwn = ps->hEntry != INVALID_HANDLE_VALUE;
     return ps->hRead != INVALID_HANDLE_VALUE &&
-           (!bMove || GetFileInformationByHandle(hInfo, &ps->info));
+           (!bMove || stampOfHandle(bOwn ? ps->hEntry : ps->hRead, !bOwn, &ps->info));
 }
 
 static void closeSource(SourceFile *ps) {
@@ -319,16 +334,20 @@ static bool sameEntry(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_
 
 // Marks the entry for deletion. A read-only one goes as the shell's move
 // takes it, its bit cleared first (and set again when it still cannot go).
-static bool disposeOf(HANDLE h, DWORD dwAttr) {
+static bool disposeOf(HANDLE h) {
     FILE_DISPOSITION_INFO disposition = {TRUE};
     if (SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)))
         return true;
-    if (!(dwAttr & FILE_ATTRIBUTE_READONLY) || GetLastError() != ERROR_ACCESS_DENIED)
+    FILE_BASIC_INFO basic;
+    if (GetLastError() != ERROR_ACCESS_DENIED ||
+        !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof(basic)) ||
+        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY))
         return false;
     const DWORD dwSettable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
                              FILE_ATTRIBUTE_TEMPORARY;
-    FILE_BASIC_INFO basic = {}; // times 0: left as they are
+    DWORD dwAttr = basic.FileAttributes;
+    basic = FILE_BASIC_INFO(); // times 0: left as they are
     basic.FileAttributes = dwAttr & dwSettable ? dwAttr & dwSettable : FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic)))
         return false;
@@ -340,7 +359,8 @@ static bool disposeOf(HANDLE h, DWORD dwAttr) {
 }
 
 // Deletes a proven source, after checking that it is still the entry that
-// was compared, as it was then (size, last-write time, file id).
+// was compared, as it was then (size, last-write time, and the file id where
+// it was not held by its handle all along).
 static bool deleteSource(Verify *pv, SourceFile *ps) {
     HANDLE h = ps->hEntry;
     if (h == INVALID_HANDLE_VALUE) {
@@ -350,9 +370,9 @@ static bool deleteSource(Verify *pv, SourceFile *ps) {
                         FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     }
     BY_HANDLE_FILE_INFORMATION now;
-    bool bRead = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &now);
+    bool bRead = h != INVALID_HANDLE_VALUE && stampOfHandle(h, h != ps->hEntry, &now);
     bool bSame = bRead && sameEntry(&ps->info, &now);
-    bool bGone = bSame && disposeOf(h, now.dwFileAttributes);
+    bool bGone = bSame && disposeOf(h);
     if (h != INVALID_HANDLE_VALUE && h != ps->hEntry)
         CloseHandle(h);
     if (!bGone)

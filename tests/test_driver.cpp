@@ -451,15 +451,16 @@ TEST_F(Driver_, VerifiedCopyNamesTheCopyThatDiffers) {
 }
 
 // From the prefix's drive Q: (a volume of its own) the move copies, compares,
-// and deletes each source as it is proven; what differs stays, and so does
-// the folder that holds it.
+// and deletes each source as it is proven, a read-only one too; what differs
+// stays, and so does the folder that holds it.
 TEST_F(Driver_, VerifiedMoveAcrossVolumesDeletesOnlyProvenSources) {
     TestDir q("driver_move", "Q:");
     regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
     std::string a = q.file("a.txt", "proven"), kept = q.folder("kept"), whole = q.folder("whole");
     q.file("kept\\ok.txt", "fine");
     q.file("kept\\bad.txt", "good");
-    q.file("whole\\in.txt", "in");
+    // A read-only source goes as the shell's own move takes it.
+    SetFileAttributesA(q.file("whole\\in.txt", "in").c_str(), FILE_ATTRIBUTE_READONLY);
     std::string warning =
         runSpoilt(dest + "\\kept\\bad.txt", a + " " + kept + " " + whole, "移動(&M)");
     EXPECT_EQ(std::vector<UINT>{FO_COPY}, fileOps);
