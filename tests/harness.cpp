@@ -106,51 +106,6 @@ std::string readFile(const std::string &path) {
     return out;
 }
 
-// ---------------------------------------------------------------- Unix programs
-
-typedef char *(CDECL *UnixFileNameProc)(LPCWSTR);
-
-std::string unixPath(const std::string &path) {
-    UnixFileNameProc pfn = (UnixFileNameProc)(void *)GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    WCHAR wPath[MAX_PATH];
-    if (pfn == NULL || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wPath, MAX_PATH) == 0)
-        return "";
-    char *pszUnix = pfn(wPath);
-    if (pszUnix == NULL)
-        return "";
-    std::string out = pszUnix;
-    HeapFree(GetProcessHeap(), 0, pszUnix);
-    return out;
-}
-
-bool runUnix(const std::string &program, const std::vector<std::string> &paths,
-             const std::function<bool()> &done) {
-    std::string cmd = program;
-    for (const std::string &path : paths) {
-        std::string unix = unixPath(path);
-        if (unix.empty())
-            return false;
-        cmd += " \"" + unix + "\"";
-    }
-    std::vector<WCHAR> wCmd(cmd.size() + 1);
-    MultiByteToWideChar(CP_UTF8, 0, cmd.c_str(), -1, wCmd.data(), (int)wCmd.size());
-    Process p;
-    if (!p.startLine(wCmd.data()))
-        return false;
-    for (int i = 0; i < 250; i++) {
-        if (done())
-            return true;
-        Sleep(20);
-    }
-    return false;
-}
-
-bool makeLink(const std::string &target, const std::string &link) {
-    return runUnix("/bin/ln -s", {target, link},
-                   [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
-}
-
 void touchFolders(const std::string &path) {
     std::string prefix;
     size_t pos = 0;

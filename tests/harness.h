@@ -31,15 +31,6 @@ std::wstring toWide(const std::string &text);
 bool exists(const std::string &path);
 bool isFolder(const std::string &path);
 std::string readFile(const std::string &path);
-// The Unix path of a Windows path (UTF-8), or "" when Wine cannot tell.
-std::string unixPath(const std::string &path);
-// Runs a Unix program on Windows paths (quoted), then polls until done()
-// holds: Wine starts it through CreateProcess but gives no handle to wait on.
-bool runUnix(const std::string &program, const std::vector<std::string> &paths,
-             const std::function<bool()> &done);
-// A symbolic link made on the Unix side: CreateSymbolicLinkA makes nothing
-// under Wine.
-bool makeLink(const std::string &target, const std::string &link);
 // Reads every folder on the way to path once (the browser under Wine selects
 // a folder reliably only when it was listed before the tree was filled).
 void touchFolders(const std::string &path);

@@ -4,11 +4,11 @@
 // the request itself; elsewhere the files on disk are the proof.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <utility>
 #include "harness.h"
-#include "../src/porty4.cpp"
+#include "porty4.h"
 #include "../src/verify.cpp"
 #include "../src/volume.cpp"
-#include "transfer.h"
 
 namespace {
 
@@ -61,17 +61,6 @@ HINSTANCE WINAPI recordShellExecute(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCS
     return (HINSTANCE)33;
 }
 
-// Reads the next message box and answers it with the given button.
-std::string answerBox(int id) {
-    HWND hBox = waitMessageBox();
-    if (hBox == NULL)
-        return "<no message box>";
-    std::string text = messageBoxText(hBox);
-    clickId(hBox, id);
-    waitGone(hBox);
-    return text;
-}
-
 class Driver_ : public ::testing::Test {
   protected:
     RegistrySandbox reg;
@@ -99,8 +88,15 @@ class Driver_ : public ::testing::Test {
         PostMessageA(hButton, BM_CLICK, 0, 0);
         waitGone(hChooser);
     }
+    // Reads the next message box and answers it with the given button.
     static std::string answer(int id) {
-        return answerBox(id);
+        HWND hBox = waitMessageBox();
+        if (hBox == NULL)
+            return "<no message box>";
+        std::string text = messageBoxText(hBox);
+        clickId(hBox, id);
+        waitGone(hBox);
+        return text;
     }
     // Runs the program in-process; the tree is read first so that the
     // browser can select the test's folders.
@@ -575,75 +571,52 @@ TEST(Verification, CancelledMoveDeletesNothingMoreAndTellsHowFar) {
               message);
 }
 
-// The warning or notice of one verification, read from its message box.
-int verifyAndRead(const VerifyRequest *pr, std::string *pMessage) {
-    UiDriver driver([&] { *pMessage = answerBox(IDOK); });
-    int nStatus = verifyTransfer(pr);
-    EXPECT_EQ(0, driver.finish());
-    return nStatus;
-}
-
-// The items' plan after the shell's copy into dst.
-void copyAndPlan(TransferPlan *pp, const std::string &list, const std::string &dst, DWORD dwHow) {
-    ASSERT_TRUE(makePlan(pp, list.c_str(), dst.c_str(), dwHow));
-    SHFILEOPSTRUCTA op = {};
-    op.wFunc = FO_COPY;
-    op.pFrom = list.c_str();
-    std::string to = dst + '\0';
-    op.pTo = to.c_str();
-    op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-    ASSERT_EQ(0, SHFileOperationA(&op));
-    completePlan(pp, NULL, NULL);
-}
-
-// Writes one file into the move's source once the first item's files were
-// proven and deleted: during the second item's comparison.
+// Once the first item's files went, writes into its folder: during the second's proof.
 const TestDir *lateSource;
 const char *lateName;
 DWORD WINAPI lateWritingClock() {
     if (lateName != NULL && !exists(lateSource->at("early\\a.txt")) &&
-        !exists(lateSource->at("early\\sub\\s.txt"))) {
-        lateSource->file(std::string("early\\") + lateName, "late");
-        lateName = NULL;
-    }
+        !exists(lateSource->at("early\\sub\\s.txt")))
+        lateSource->file(std::string("early\\") + std::exchange(lateName, nullptr), "late");
     return 0;
 }
 
-const char szLate[] =
-    "次の 1 個の項目は照合の後に移動元で追加または変更されたため、移動元に残しました。"
-    "\r\n\r\n";
-
 // A file saved into a proven folder, a source saved again after its proof,
-// and a file saved into a proven subfolder: each stays, named, with the
-// folders that hold it; every other source went.
-TEST(Verification, MoveKeepsWhatArrivesAfterTheProof) {
+// or a file saved into a proven subfolder stays, named, with what holds it.
+TEST_F(Driver_, VerifiedMoveKeepsWhatArrivesAfterTheProof) {
     const struct {
         const char *name;
         bool bSubStays;
     } rows[] = {{"new.txt", false}, {"a.txt", false}, {"sub\\deep.txt", true}};
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        TestDir dir("verify_late"), dst("verify_late_dst");
-        std::string early = dir.folder("early"), later = dir.file("later.txt", "later");
-        dir.file("early\\a.txt", "a");
-        dir.folder("early\\sub");
-        dir.file("early\\sub\\s.txt", "s");
-        TransferPlan plan;
-        copyAndPlan(&plan, early + '\0' + later + '\0', dst.path, PLAN_MOVE);
-        VerifyRequest request = {&plan, true, false, false};
-        lateSource = &dir;
+        TestDir q("verify_late", "Q:");
+        std::string early = q.folder("early"), later = q.file("later.txt", "later");
+        q.file("early\\a.txt", "a");
+        q.folder("early\\sub");
+        q.file("early\\sub\\s.txt", "s");
+        lateSource = &q;
         lateName = row.name;
         pfnTickCount = lateWritingClock;
         std::string message;
-        EXPECT_EQ(1, verifyAndRead(&request, &message));
+        UiDriver driver([&] {
+            choose(dest, "移動(&M)");
+            message = answer(IDOK);
+        });
+        EXPECT_EQ(1, run(early + " " + later));
+        EXPECT_EQ(0, driver.finish());
         pfnTickCount = GetTickCount;
-        freeTransferPlan(&plan);
-        EXPECT_EQ(szLate + early + "\\" + row.name + "\r\n", message);
+        EXPECT_EQ(
+            "次の 1 個の項目は照合の後に移動元で追加または変更されたため、移動元に残しました。"
+            "\r\n\r\n" +
+                early + "\\" + row.name + "\r\n",
+            message);
         EXPECT_EQ("late", readFile(early + "\\" + row.name));
         EXPECT_EQ(row.bSubStays, exists(early + "\\sub"));
         EXPECT_FALSE(exists(later));
-        EXPECT_EQ("s", readFile(dst.at("early\\sub\\s.txt")));
-        EXPECT_EQ("later", readFile(dst.at("later.txt")));
+        EXPECT_EQ("s", readFile(dest + "\\early\\sub\\s.txt"));
+        removeTree(dest);
+        CreateDirectoryA(dest.c_str(), NULL);
     }
 }
 
@@ -651,140 +624,108 @@ BOOL WINAPI refusedFlush(HANDLE) {
     return FALSE;
 }
 
-// A copy that could not be flushed may have been answered by the disk's
-// cache: the proof says so, and a move keeps the source, named.
-TEST(Verification, ProofThroughACacheIsSaidAndKeepsTheSource) {
-    for (bool bMove : {false, true}) {
-        TestDir dir("verify_cached"), dst("verify_cached_dst");
-        std::string a = dir.file("a.txt", "a");
-        TransferPlan plan;
-        copyAndPlan(&plan, a + '\0', dst.path, bMove ? PLAN_MOVE : 0);
-        VerifyRequest request = {&plan, bMove, true, false};
-        pfnFlushFileBuffers = refusedFlush;
-        std::string message;
-        EXPECT_EQ(1, verifyAndRead(&request, &message));
-        pfnFlushFileBuffers = FlushFileBuffers;
-        freeTransferPlan(&plan);
-        EXPECT_EQ(bMove
-                      ? "次の 1 個のファイルは、キャッシュを経由しない読み直しができなかったため、"
-                        "移動元から削除していません。移動元と移動先の両方に残っています。\r\n\r\n" +
-                            a + "\r\n"
-                      : "次の 1 個のファイルは、キャッシュを経由しない読み直しができなかったため、"
-                        "キャッシュを経由して照合しました。\r\n\r\n" +
-                            dst.at("a.txt") + "\r\n",
-                  message);
-        EXPECT_EQ("a", readFile(a));
-    }
-}
-
-// The user's No in the shell's question, for the items already in the
-// destination: the shell copies the others and says it was cut short.
+// The user's No in the shell's question for the names taken: the rest is copied.
 int WINAPI skippingFileOperation(LPSHFILEOPSTRUCTA op) {
     std::string from;
     for (const char *p = op->pFrom; *p != '\0'; p += strlen(p) + 1) {
         if (!exists(std::string(op->pTo) + strrchr(p, '\\')))
             from += std::string(p) + '\0';
     }
-    from += '\0';
     SHFILEOPSTRUCTA copy = *op;
-    copy.pFrom = from.c_str();
-    int rc = SHFileOperationA(&copy);
+    copy.pFrom = (from += '\0').c_str();
     op->fAnyOperationsAborted = TRUE;
-    return rc;
+    return SHFileOperationA(&copy);
 }
 
-// A verified copy or move in which the user skipped an item proves the rest,
-// names the item and ends with exit status 1; a move keeps its source.
-TEST(Verification, SkippedItemIsNamed) {
-    for (DWORD dwMove : {0, OPT_MOVE}) {
-        TestDir dir("verify_skip", dwMove ? "Q:" : "C:"), dst("verify_skip_dst");
-        std::string a = dir.file("a.txt", "new"), b = dir.file("b.txt", "b");
-        dst.file("a.txt", "old");
+// Named, exit status 1, and a move keeps its source: copies that could not be
+// flushed (a cache may have answered), and an item skipped in the shell's
+// question (the file there stands unchanged) while the rest is proven.
+TEST_F(Driver_, VerifiedTransferNamesWhatWasNotProven) {
+    const std::string cached =
+        "次の 2 個のファイルは、キャッシュを経由しない読み直しができなかったため、";
+    const std::string skipped = "次の 1 個の項目は転送中にスキップされたため、照合していません。"
+                                "送り先には前からあったファイルが残っています。\r\n\r\n";
+    const struct {
+        bool bMove, bSkip;
+        std::string text;
+    } rows[] = {
+        {false, false, cached + "キャッシュを経由して照合しました。\r\n\r\n"},
+        {true, false,
+         cached + "移動元から削除していません。移動元と移動先の両方に残っています。\r\n\r\n"},
+        {false, true, skipped},
+        {true, true, skipped},
+    };
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
+    for (const auto &row : rows) {
+        TestDir src("verify_unproven", row.bMove ? "Q:" : "C:");
+        std::string a = src.file("a.txt", "new"), b = src.file("b.txt", "b");
+        if (row.bSkip)
+            dir.file("dest\\a.txt", "old");
+        pfnFlushFileBuffers = row.bSkip ? FlushFileBuffers : refusedFlush;
+        pfnFileOperation = row.bSkip ? skippingFileOperation : SHFileOperationA;
         std::string message;
-        UiDriver driver([&] { message = answerBox(IDOK); });
-        EXPECT_EQ(1, runTransfer(OPT_VERIFY | OPT_NO_CONFIRM | dwMove, a + "\n" + b + "\n",
-                                 dst.path, skippingFileOperation));
+        UiDriver driver([&] {
+            choose(dest, row.bMove ? "移動(&M)" : nullptr);
+            message = answer(IDOK);
+        });
+        EXPECT_EQ(1, run(a + " " + b));
         EXPECT_EQ(0, driver.finish());
-        EXPECT_EQ("次の 1 個の項目は転送中にスキップされたため、照合していません。送り先には前から"
-                  "あったファイルが残っています。\r\n\r\n" +
-                      a + "\r\n",
-                  message);
-        EXPECT_EQ("old", readFile(dst.at("a.txt")));
+        pfnFlushFileBuffers = FlushFileBuffers;
+        std::string names = row.bSkip   ? a
+                            : row.bMove ? a + "\r\n" + b
+                                        : dest + "\\a.txt\r\n" + dest + "\\b.txt";
+        EXPECT_EQ(row.text + names + "\r\n", message);
+        EXPECT_EQ(row.bSkip ? "old" : "new", readFile(dest + "\\a.txt"));
         EXPECT_EQ("new", readFile(a));
-        EXPECT_EQ(dwMove == 0, exists(b));
-        EXPECT_EQ("b", readFile(dst.at("b.txt")));
+        EXPECT_EQ(!row.bSkip || !row.bMove, exists(b));
+        removeTree(dest);
+        CreateDirectoryA(dest.c_str(), NULL);
     }
 }
 
-// The shell's operations, noted, then done.
-int WINAPI notingFileOperation(LPSHFILEOPSTRUCTA op) {
-    fileOps.push_back(op->wFunc);
-    return SHFileOperationA(op);
-}
-
 // Volumes as a seam tells them: the destination's own, another, or none.
-std::string seamDest;
 int seamCase;
 bool seamIdentity(const WCHAR *pszPath, WCHAR *pszId) {
-    bool bDest = _wcsicmp(pszPath, toWide(seamDest).c_str()) == 0;
+    bool bDest = wcsstr(pszPath, L"\\dest") != NULL;
     wcscpy(pszId, bDest && seamCase == 1 ? L"volume B" : L"volume A");
     return !bDest || seamCase != 2;
 }
 
-// A verified move renames only where both ends are known to lie on one
-// volume: a destination that leads through a link to another volume, or one
-// whose volume differs or cannot be told, takes the copy, prove, delete road.
-TEST(Verification, MoveRenamesOnlyWithinAVolumeKnownAsOne) {
+// A verified move renames only where both ends are known to lie on one volume: a
+// destination on another (a disk mounted in a folder), or on none told, is copied.
+TEST_F(Driver_, VerifiedMoveRenamesOnlyWithinAVolumeKnownAsOne) {
     const struct {
-        bool bLink; // the destination leads through a folder link to Q:
-        int seam;   // -1: the platform's identities; 0: one; 1: two; 2: none for the destination
+        int seam; // -1: the platform's identities; 1: two volumes; 2: none for the destination
         UINT wFunc;
-    } rows[] = {{true, -1, FO_COPY},
-                {false, 1, FO_COPY},
-                {false, 2, FO_COPY},
-                {false, 0, FO_MOVE},
-                {false, -1, FO_MOVE}};
+    } rows[] = {{1, FO_COPY}, {2, FO_COPY}, {-1, FO_MOVE}};
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
+    pfnFileOperation = spoilingFileOperation;
+    spoilt.clear(); // nothing spoilt: the operations noted
     for (const auto &row : rows) {
-        SCOPED_TRACE(testing::Message() << row.bLink << row.seam);
-        TestDir dir("verify_volume"), q("verify_volume_q", "Q:");
-        std::string a = dir.file("a.txt", "a"), dest = dir.folder("dest");
-        if (row.bLink) {
-            dest = dir.at("link");
-            ASSERT_TRUE(makeLink(q.path, dest));
-        }
-        seamDest = dest;
+        std::string a = dir.file("a.txt", "a");
         seamCase = row.seam;
-        if (row.seam >= 0)
-            pfnVolumeIdentity = seamIdentity;
+        pfnVolumeIdentity = row.seam >= 0 ? seamIdentity : identityOf;
         fileOps.clear();
-        EXPECT_EQ(0, runTransfer(OPT_VERIFY | OPT_MOVE | OPT_NO_CONFIRM, a + "\n", dest,
-                                 notingFileOperation));
+        UiDriver driver([&] { choose(dest, "移動(&M)"); });
+        EXPECT_EQ(0, run(a));
+        EXPECT_EQ(0, driver.finish());
         pfnVolumeIdentity = identityOf;
-        EXPECT_EQ(std::vector<UINT>{row.wFunc}, fileOps);
-        EXPECT_FALSE(exists(a));
+        EXPECT_EQ(std::vector<UINT>{row.wFunc}, fileOps) << row.seam;
         EXPECT_EQ("a", readFile(dest + "\\a.txt"));
+        DeleteFileA((dest + "\\a.txt").c_str());
     }
 }
 
-// The root of a system's final path: a volume's GUID name or a share, the
-// root itself and what lies below it alike; two shares of one server differ.
-TEST(Verification, VolumesAreToldByTheirRoots) {
-    const struct {
-        const wchar_t *final;
-        size_t nParts;
-        const wchar_t *root; // null: none
-    } rows[] = {
-        {L"\\\\?\\Volume{1}\\a\\b", 1, L"\\\\?\\Volume{1}\\"},
-        {L"\\\\?\\Volume{1}", 1, L"\\\\?\\Volume{1}\\"},
-        {L"\\\\?\\UNC\\srv\\a\\x", 3, L"\\\\?\\UNC\\srv\\a\\"},
-        {L"\\\\?\\UNC\\srv\\a", 3, L"\\\\?\\UNC\\srv\\a\\"},
-        {L"\\\\?\\UNC\\srv\\b\\", 3, L"\\\\?\\UNC\\srv\\b\\"},
-        {L"\\\\?\\UNC\\srv", 3, nullptr},
-    };
+// A share's root and a path below it give one identity, its last backslash
+// kept; two shares of one server differ.
+TEST(Verification, SharesAreToldByTheirRoots) {
+    const wchar_t *rows[][2] = {{L"\\\\?\\UNC\\srv\\a\\x", L"\\\\?\\UNC\\srv\\a\\"},
+                                {L"\\\\?\\UNC\\srv\\a", L"\\\\?\\UNC\\srv\\a\\"},
+                                {L"\\\\?\\UNC\\srv", L""}};
     for (const auto &row : rows) {
         WCHAR szId[VOLUME_ID_CCH] = L"";
-        EXPECT_EQ(row.root != nullptr, takeRoot(row.final, row.nParts, szId)) << &row - rows;
-        EXPECT_EQ(0, wcscmp(row.root != nullptr ? row.root : L"", szId)) << &row - rows;
+        EXPECT_EQ(*row[1] != 0, takeRoot(row[0], 3, szId));
+        EXPECT_EQ(0, wcscmp(row[1], szId));
     }
 }
 

@@ -9,10 +9,50 @@
 #include <functional>
 #include "../src/porty4.cpp"
 #include "../src/clearing.cpp"
-#include "transfer.h"
 #include <commctrl.h>
 
 // ---------------------------------------------------------------- helpers
+
+typedef char *(CDECL *UnixFileNameProc)(LPCWSTR);
+
+// The Unix path of a Windows path (UTF-8), or "" when Wine cannot tell.
+static std::string unixPath(const std::string &path) {
+    UnixFileNameProc pfn = (UnixFileNameProc)(void *)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    WCHAR wPath[MAX_PATH];
+    if (pfn == NULL || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wPath, MAX_PATH) == 0)
+        return "";
+    char *pszUnix = pfn(wPath);
+    if (pszUnix == NULL)
+        return "";
+    std::string out = pszUnix;
+    HeapFree(GetProcessHeap(), 0, pszUnix);
+    return out;
+}
+
+// Runs a Unix program on Windows paths (quoted), then polls until done()
+// holds: Wine starts it through CreateProcess but gives no handle to wait on.
+static bool runUnix(const std::string &program, const std::vector<std::string> &paths,
+                    const std::function<bool()> &done) {
+    std::string cmd = program;
+    for (const std::string &path : paths) {
+        std::string unix = unixPath(path);
+        if (unix.empty())
+            return false;
+        cmd += " \"" + unix + "\"";
+    }
+    std::vector<WCHAR> wCmd(cmd.size() + 1);
+    MultiByteToWideChar(CP_UTF8, 0, cmd.c_str(), -1, wCmd.data(), (int)wCmd.size());
+    Process p;
+    if (!p.startLine(wCmd.data()))
+        return false;
+    for (int i = 0; i < 250; i++) {
+        if (done())
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
 
 // Makes a folder read-only for Wine: chmod 555 on the Unix side.
 static bool makeFolderReadOnly(const std::string &path) {
@@ -20,6 +60,13 @@ static bool makeFolderReadOnly(const std::string &path) {
         DWORD attr = GetFileAttributesA(path.c_str());
         return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY);
     });
+}
+
+// A symbolic link made on the Unix side: CreateSymbolicLinkA makes nothing
+// under Wine.
+static bool makeLink(const std::string &target, const std::string &link) {
+    return runUnix("/bin/ln -s", {target, link},
+                   [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
 static std::string roFile(const TestDir &dir, const std::string &rel, DWORD extra = 0) {
@@ -180,6 +227,27 @@ TEST(ReadOnlyClearing, LinksAreNotFollowed) {
     EXPECT_TRUE(isReadOnly(system));
     std::vector<std::string> links = {dest.at("moved\\junction"), dest.at("linked")};
     EXPECT_TRUE(runUnix("/bin/rm", links, [&] { return !exists(links[0]) && !exists(links[1]); }));
+}
+
+// transfer() as the driver calls it, in a registry sandbox, with the shell's
+// operation pfnOp: the options, the list (newline-ended) and the destination.
+static void runTransfer(DWORD dwFlags, const std::string &list, const std::string &dest,
+                        int(WINAPI *pfnOp)(LPSHFILEOPSTRUCTA) = SHFileOperationA) {
+    RegistrySandbox reg;
+    Settings settings = {};
+    ASSERT_EQ(ERROR_SUCCESS, readReg(&settings));
+    settings.dwFlags = dwFlags;
+    Str files = {}, target = {};
+    assignStr(&files, list.c_str());
+    assignStr(&target, dest.c_str());
+    resize(&target, PATH_BYTES); // the shell reads two NULs
+    memset(target.buffer + target.length, 0, target.capacity - target.length);
+    pfnFileOperation = pfnOp;
+    transfer(&settings, &files, &target);
+    pfnFileOperation = SHFileOperationA;
+    RegCloseKey(settings.hKey);
+    freeStr(&files);
+    freeStr(&target);
 }
 
 static std::string goneDest;

@@ -91,16 +91,11 @@ static inline int WideCharToMultiByte(unsigned, DWORD, const WCHAR *psz, int cch
 }
 
 #define MB_ERR_INVALID_CHARS 0x8
-#define MAX_LEADBYTES        12
-#define MAX_DEFAULTCHAR      2
 struct CPINFO {
     UINT MaxCharSize;
-    BYTE DefaultChar[MAX_DEFAULTCHAR];
-    BYTE LeadByte[MAX_LEADBYTES];
 };
 // Both of the drive's code pages take more than one byte for a character.
 static inline BOOL GetCPInfo(UINT, CPINFO *pInfo) {
-    *pInfo = CPINFO();
     pInfo->MaxCharSize = GetACP() == CP_UTF8 ? 4 : 2;
     return TRUE;
 }
