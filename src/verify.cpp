@@ -21,6 +21,16 @@
 #define VERIFY_PATH_CCH 32768 // the most a wide path holds
 #define VERIFY_LISTED   100   // names each part of the warning shows
 #define NO_FOLDER       ((size_t)-1)
+// The attributes a program may set, the read-only bit aside.
+#define SETTABLE_ATTRIBUTES                                                                        \
+    (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |                      \
+     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY)
+
+// The settable attributes of an entry without its read-only bit.
+static DWORD withoutReadOnly(DWORD dwAttr) {
+    return (dwAttr & SETTABLE_ATTRIBUTES) != 0 ? dwAttr & SETTABLE_ATTRIBUTES
+                                               : FILE_ATTRIBUTE_NORMAL;
+}
 
 BOOL(WINAPI *pfnFlushFileBuffers)(HANDLE) = FlushFileBuffers;
 
@@ -182,6 +192,23 @@ static void nameArrivals(Verify *pv, const WCHAR *pszFolder) {
     freeListing(&listing);
 }
 
+// Removes an empty folder; a read-only one as the shell's move takes it.
+static bool removeFolder(const WCHAR *pszPath, DWORD dwAttr) {
+    if (RemoveDirectoryW(pszPath))
+        return true;
+    DWORD dwError = GetLastError();
+    DWORD dwKept = dwAttr & (SETTABLE_ATTRIBUTES | FILE_ATTRIBUTE_READONLY);
+    if (dwError == ERROR_ACCESS_DENIED && (dwAttr & FILE_ATTRIBUTE_READONLY) &&
+        SetFileAttributesW(pszPath, withoutReadOnly(dwAttr))) {
+        if (RemoveDirectoryW(pszPath))
+            return true;
+        dwError = GetLastError();
+        SetFileAttributesW(pszPath, dwKept);
+    }
+    SetLastError(dwError);
+    return false;
+}
+
 // Removes the move's emptied source folders, deepest first. RemoveDirectoryW
 // takes only an empty folder, so whatever arrived since the proof stays,
 // named, and so does every folder that holds it.
@@ -196,7 +223,7 @@ static void removeFolders(Verify *pv) {
             continue; // gone already
         bool bFolder = (dwAttr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
                        FILE_ATTRIBUTE_DIRECTORY;
-        if (bFolder && RemoveDirectoryW(pszPath))
+        if (bFolder && removeFolder(pszPath, dwAttr))
             continue;
         DWORD dwError = GetLastError();
         keepFrom(pv, pf->parent);
@@ -276,11 +303,11 @@ static HANDLE openWritable(const WCHAR *pszPath, DWORD dwFlags) {
                        : INVALID_FILE_ATTRIBUTES;
     if (dwAttr == INVALID_FILE_ATTRIBUTES || !(dwAttr & FILE_ATTRIBUTE_READONLY) ||
         (dwAttr & FILE_ATTRIBUTE_DIRECTORY) ||
-        !SetFileAttributesW(pszPath, dwAttr & ~(DWORD)FILE_ATTRIBUTE_READONLY))
+        !SetFileAttributesW(pszPath, withoutReadOnly(dwAttr)))
         return h;
     h = CreateFileW(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                     dwFlags, NULL);
-    SetFileAttributesW(pszPath, dwAttr);
+    SetFileAttributesW(pszPath, dwAttr & (SETTABLE_ATTRIBUTES | FILE_ATTRIBUTE_READONLY));
     return h;
 }
 
@@ -343,17 +370,14 @@ static bool disposeOf(HANDLE h) {
         !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof(basic)) ||
         !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY))
         return false;
-    const DWORD dwSettable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
-                             FILE_ATTRIBUTE_TEMPORARY;
     DWORD dwAttr = basic.FileAttributes;
     basic = FILE_BASIC_INFO(); // times 0: left as they are
-    basic.FileAttributes = dwAttr & dwSettable ? dwAttr & dwSettable : FILE_ATTRIBUTE_NORMAL;
+    basic.FileAttributes = withoutReadOnly(dwAttr);
     if (!SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic)))
         return false;
     if (SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)))
         return true;
-    basic.FileAttributes = dwAttr & (dwSettable | FILE_ATTRIBUTE_READONLY);
+    basic.FileAttributes = dwAttr & (SETTABLE_ATTRIBUTES | FILE_ATTRIBUTE_READONLY);
     SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic));
     return false;
 }
