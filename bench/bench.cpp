@@ -5,7 +5,7 @@
 // Markdown table of the figures and their ratios. scripts/bench.sh builds and
 // runs it under Wine, either build.
 //   porterly-bench.exe [--quick]
-//       [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|queue|
+//       [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|vmove|journal|undo|queue|
 //        calls]...
 // Like the tests, it compiles the driver module itself to reach its private
 // functions (the dialog procedure, the read-only clearing) and takes the
@@ -87,10 +87,11 @@ struct Series {
 // first run is a warm-up (first use of a library, cold directories) and is
 // not counted, unless it took over 5 s: caches do not matter at that scale.
 // Short work whose ratio is a target takes 21 rounds (bAll) unless quick: the
-// load of a shared machine shifts its median less then.
+// load of a shared machine shifts its median less then. Long work whose
+// ratio is a target takes at least nLong rounds (2 when quick), however long.
 static std::vector<Series> rounds(const std::vector<std::function<double()>> &fns,
-                                  bool bAll = false) {
-    int maxRuns = bQuick ? 3 : bAll ? 21 : 7;
+                                  bool bAll = false, int nLong = 0) {
+    int maxRuns = bQuick ? 3 : bAll ? 21 : std::max(7, nLong);
     int minRuns = bQuick ? 2 : bAll ? 21 : 3;
     double budget = bQuick ? 3000 : 10000;
     std::vector<Series> s(fns.size());
@@ -105,6 +106,8 @@ static std::vector<Series> rounds(const std::vector<std::function<double()>> &fn
     }
     if (bSlow)
         minRuns = bQuick ? 1 : 2;
+    if (nLong > 0)
+        minRuns = std::max(minRuns, bQuick ? 2 : nLong);
     else
         start = now(); // all were warm-ups
     for (;;) {
@@ -943,7 +946,7 @@ static double verifyOnce(const std::string &list, const char *pszDest) {
     if (!makePlan(&plan, items.c_str(), pszDest, 0))
         fail("the transfer's plan cannot be made");
     completePlan(&plan, NULL, NULL);
-    VerifyRequest request = {&plan, false, false, NULL};
+    VerifyRequest request = {&plan, false, false, false};
     double t0 = now();
     if (verifyTransfer(&request) != 0)
         fail("a verification found a difference");
@@ -953,9 +956,12 @@ static double verifyOnce(const std::string &list, const char *pszDest) {
 }
 
 // The bare loop: both files read in pieces of the same size, the copy
-// unbuffered as the product reads it, and compared with memcmp.
+// flushed to its medium and read unbuffered as the product reads it, and
+// compared with memcmp; with bDelete each source is deleted after it
+// compared equal. Without bReadSource: a plain sequential read of the copies.
 static double bareCompare(const std::vector<std::string> &sources,
-                          const std::vector<std::string> &copies, bool bReadSource = true) {
+                          const std::vector<std::string> &copies, bool bReadSource = true,
+                          bool bDelete = false) {
     BYTE *p = (BYTE *)VirtualAlloc(NULL, 2 * MIB, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     double t0 = now();
     for (size_t i = 0; i < sources.size(); i++) {
@@ -963,11 +969,14 @@ static double bareCompare(const std::vector<std::string> &sources,
                              ? CreateFileA(sources[i].c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL)
                              : INVALID_HANDLE_VALUE;
-        HANDLE hCopy =
-            CreateFileA(copies[i].c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                        bReadSource ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN
-                                    : FILE_FLAG_SEQUENTIAL_SCAN,
-                        NULL);
+        HANDLE hCopy = CreateFileA(copies[i].c_str(),
+                                   bReadSource ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                                   FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                   bReadSource ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN
+                                               : FILE_FLAG_SEQUENTIAL_SCAN,
+                                   NULL);
+        if (bReadSource && !FlushFileBuffers(hCopy))
+            fail("cannot flush a copy");
         DWORD cb = MIB, cbCopy = 0;
         while (cb != 0) {
             if (bReadSource && !ReadFile(hSource, p, MIB, &cb, NULL))
@@ -980,6 +989,8 @@ static double bareCompare(const std::vector<std::string> &sources,
         if (hSource != INVALID_HANDLE_VALUE)
             CloseHandle(hSource);
         CloseHandle(hCopy);
+        if (bDelete && !DeleteFileA(sources[i].c_str()))
+            fail("cannot delete a source");
     }
     double t = now() - t0;
     VirtualFree(p, 0, MEM_RELEASE);
@@ -1019,7 +1030,8 @@ static void verifyFigures() {
                                        [&] { return bareCompare(bigSource, bigCopy); },
                                        [&] { return bareCompare(bigSource, bigCopy, false); }});
     s.insert(s.end(), sBig.begin(), sBig.end());
-    const char *pszBare = "bare loop: both read in 1 MiB pieces (the copy unbuffered), `memcmp`";
+    const char *pszBare = "bare loop: both read in 1 MiB pieces (the copy flushed, then read "
+                          "unbuffered), `memcmp`";
     addRow("Verification, 1,000 files of 1 MiB", s[0], pszBare, s[1]);
     addRow("Verification, one file of 1 GiB", s[3], pszBare, s[4]);
     // Judged on the minimums: the work reads from the page cache here, and a
@@ -1038,6 +1050,142 @@ static void verifyFigures() {
                mbPerSecond(1024.0 * MIB, s[2].median()), mbPerSecond(1024.0 * MIB, s[5].median())));
     for (const std::string &line : targets)
         fprintf(stderr, "%s\n", line.c_str());
+}
+
+// ---------------------------------------------------------------- 6b. a verified move across
+// volumes
+
+#define MOVE_FILES 1000
+#define MOVE_KIB   64
+
+// Puts the moved tree back where it came from (renamed where the two drives
+// share a Unix file system, copied otherwise), outside the timing.
+static void moveBack(const std::string &moved, const std::string &source) {
+    if (exists(moved) && !MoveFileExA(moved.c_str(), source.c_str(), MOVEFILE_COPY_ALLOWED))
+        fail("cannot put the moved files back");
+}
+
+// The shell's copy of the tree into pszDest, as the driver asks for it.
+static void shellCopy(const std::string &tree, const std::string &dest) {
+    std::string from = tree + '\0', to = dest + '\0';
+    SHFILEOPSTRUCTA op = {};
+    op.wFunc = FO_COPY;
+    op.pFrom = from.c_str();
+    op.pTo = to.c_str();
+    op.fFlags = FOF_WANTMAPPINGHANDLE;
+    if (SHFileOperationA(&op) != 0 || op.fAnyOperationsAborted)
+        fail("the shell's copy failed");
+    if (op.hNameMappings != NULL)
+        SHFreeNameMappings(op.hNameMappings);
+}
+
+// The bare loop's copy: CopyFileA, file by file, into a folder it makes.
+static void loopCopy(const std::vector<std::string> &sources,
+                     const std::vector<std::string> &copies, const std::string &folder) {
+    CreateDirectoryA(folder.c_str(), NULL);
+    for (size_t i = 0; i < sources.size(); i++) {
+        if (!CopyFileA(sources[i].c_str(), copies[i].c_str(), TRUE))
+            fail("cannot copy a file");
+    }
+}
+
+// The move's sources, MOVE_KIB each, their bytes differing from file to
+// file; made once and kept (the last one existing means all do).
+static void makeMoveFiles(const std::string &tree, const std::vector<std::string> &sources) {
+    if (exists(sources.back()))
+        return;
+    fprintf(stderr, "bench: making %d files of %d KiB in %s\n", MOVE_FILES, MOVE_KIB, tree.c_str());
+    CreateDirectoryA(tree.c_str(), NULL);
+    std::vector<char> data(MOVE_KIB * 1024);
+    for (size_t i = 0; i < sources.size(); i++) {
+        for (size_t j = 0; j < data.size(); j += 64)
+            data[j] = (char)(i * 31 + (j >> 6));
+        HANDLE h = CreateFileA(sources[i].c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD cb = 0;
+        if (h == INVALID_HANDLE_VALUE || !WriteFile(h, data.data(), (DWORD)data.size(), &cb, NULL))
+            fail("cannot create a move fixture");
+        CloseHandle(h);
+    }
+}
+
+// The bare loops' move of the tree into dest: the copy (the shell's, or
+// CopyFileA file by file), then the verification's bare loop deleting each
+// source it proved, and the tree's folder; the files go back untimed.
+static double bareVerifiedMove(bool bShell, const std::string &tree, const std::string &dest,
+                               const std::vector<std::string> &sources,
+                               const std::vector<std::string> &copies) {
+    std::string moved = dest + tree.substr(tree.rfind('\\'));
+    double t0 = now();
+    if (bShell)
+        shellCopy(tree, dest);
+    else
+        loopCopy(sources, copies, moved);
+    double t = now() - t0 + bareCompare(sources, copies, true, true);
+    t0 = now();
+    if (!RemoveDirectoryA(tree.c_str()))
+        fail("cannot remove the moved folder");
+    t += now() - t0;
+    moveBack(moved, tree);
+    return t;
+}
+
+// A verified move of 1,000 files from Q: (a volume of its own) to C:: the
+// driver's transfer() (the shell's copy, the proof deleting each source as
+// it is proven, the journal), against bare loops that copy, compare and
+// delete the same files.
+static void verifiedMoveFigure() {
+    std::string source = std::string("Q:") + (szRoot + 2), tree = source + "\\mvtree";
+    std::string dest = std::string(szRoot) + "\\mvdst", moved = dest + "\\mvtree";
+    CreateDirectoryA(source.c_str(), NULL);
+    CreateDirectoryA(dest.c_str(), NULL);
+    moveBack(moved, tree);
+    std::vector<std::string> sources, copies;
+    for (int i = 1; i <= MOVE_FILES; i++) {
+        sources.push_back(tree + format("\\m%04d.bin", i));
+        copies.push_back(moved + format("\\m%04d.bin", i));
+    }
+    makeMoveFiles(tree, sources);
+    Settings settings = {};
+    settings.dwFlags = OPT_MOVE | OPT_VERIFY | OPT_NO_CONFIRM;
+    Str strDest = {}, strFiles = {};
+    assignStr(&strDest, dest.c_str());
+    resize(&strDest, PATH_BYTES); // the shell reads two NULs
+    memset(strDest.buffer + strDest.length, 0, strDest.capacity - strDest.length);
+    auto productMove = [&] {
+        assignStr(&strFiles, (tree + "\n").c_str());
+        double t0 = now();
+        int nStatus = transfer(&settings, &strFiles, &strDest, NULL);
+        double t = now() - t0;
+        if (nStatus != 0 || exists(tree))
+            fail("the verified move did not move everything");
+        moveBack(moved, tree);
+        return t;
+    };
+    // A first move beforehand, so that the shell's first use (a run over 5 s
+    // would count) falls on none; then at least 7 rounds, each run a few
+    // seconds: the ratio is a target, and the copy's time scatters.
+    productMove();
+    auto bareMove = [&](bool bShell) {
+        return bareVerifiedMove(bShell, tree, dest, sources, copies);
+    };
+    std::vector<Series> s = rounds(
+        {productMove, [&] { return bareMove(false); }, [&] { return bareMove(true); }}, false, 7);
+    std::string work = format("Verified move across volumes, %s files of %d KiB",
+                              thousands(MOVE_FILES).c_str(), MOVE_KIB);
+    addRow(work, s[0], "bare loop: `CopyFileA`, then the verification's bare loop, `DeleteFileA`",
+           s[1]);
+    addRow(work, s[0], "the shell's `FO_COPY`, then the verification's bare loop, `DeleteFileA`",
+           s[2]);
+    double r1 = s[0].min() / s[1].min(), r2 = s[0].min() / s[2].min();
+    targets.push_back(format("Verified move across volumes within 1.1x of a bare loop that copies, "
+                             "compares and deletes (ratio of minimums): copying with `CopyFileA` "
+                             "%s: %s; copying with the shell's `FO_COPY` %s: %s",
+                             ratio(r1).c_str(), verdict(r1 <= 1.1).c_str(), ratio(r2).c_str(),
+                             verdict(r2 <= 1.1).c_str()));
+    fprintf(stderr, "%s\n", targets.back().c_str());
+    freeStr(&strDest);
+    freeStr(&strFiles);
 }
 
 // ---------------------------------------------------------------- 7. undo's journal and the undo
@@ -1466,6 +1614,8 @@ int main(int argc, char **argv) {
         readOnlyFigure(std::string(szRoot) + "\\rm", RO_MERGE_FOLDERS, true);
     if (wanted("verify"))
         verifyFigures();
+    if (wanted("vmove"))
+        verifiedMoveFigure();
     if (wanted("journal"))
         journalFigure();
     if (wanted("undo"))

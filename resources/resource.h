@@ -90,6 +90,10 @@
 #define IDS_BAD_DEST          3067 // a destination the shell would read as another folder
 #define IDS_COPY_SUFFIX       3068 // the name of a copy beside itself: "a - copy.txt"
 #define IDS_COPY_NUMBER       3069 // and from the second on: "a - copy (2).txt"
+#define IDS_VERIFY_SKIPPED    3080 // items declined in the shell's question, named
+#define IDS_VERIFY_CACHED     3081 // a move's sources proven through a cache, kept
+#define IDS_VERIFY_LATE       3082 // what arrived or changed in the source since its proof
+#define IDS_VERIFY_STOPPED    3083 // Cancel in a move: what was proven before it went
 // The queue of transfers to one disk (3100-3119).
 #define IDS_QUEUE_WAIT        3100
 #define IDS_QUEUE_UNDO_WAIT   3101

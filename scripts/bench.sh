@@ -4,7 +4,7 @@
 # its table of timings against bare platform baselines, and writes the table
 # with the machine it ran on into docs/performance.md. Not part of the tests.
 #   scripts/bench.sh [--preset win32|win64] [--quick] 
-#       [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|journal|undo|queue|calls]...
+#       [chooser|steps|splitter|drop|server|dialog|readonly|merge|verify|vmove|journal|undo|queue|calls]...
 # (naming figures runs only those; docs/performance.md is then left alone).
 # --preset win32 runs the i686 build and its baselines, all built for i686,
 # under the i386 Wine (emulated where the kernel runs no 32-bit code) in

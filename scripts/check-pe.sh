@@ -8,8 +8,8 @@ set -euo pipefail
 export LC_ALL=C # objdump speaks the locale's language otherwise
 dir="$1" arch="$2"
 case "$arch" in
-    i686) format=pei-i386 main_kib=120 ;;
-    x86_64) format=pei-x86-64 main_kib=120 ;;
+    i686) format=pei-i386 main_kib=128 ;;
+    x86_64) format=pei-x86-64 main_kib=128 ;;
     *) echo "unknown architecture $arch" >&2; exit 2 ;;
 esac
 failed=0

@@ -116,9 +116,16 @@ static WCHAR foldAscii(WCHAR ch) {
     return isUpperAscii(ch) ? (WCHAR)(ch + 32) : ch;
 }
 
+// Whether the unit is a port's number: a digit, or a superscript one, two
+// or three, which Windows reads alike.
+static bool isPortDigit(WCHAR ch) {
+    return (ch >= '0' && ch <= '9') || ch == 0xB9 || ch == 0xB2 || ch == 0xB3;
+}
+
 // The devices that a name opens in any folder instead of a file: CON, PRN,
-// AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with any extension (the same
-// list as the splitter's byte rule in portystr.cpp).
+// AUX, NUL, COM0-9, LPT0-9 (and COM or LPT with a superscript 1, 2 or 3),
+// CONIN$, CONOUT$, with any extension (the same list as the splitter's byte
+// rule in portystr.cpp).
 static bool isDeviceName(const WCHAR *psz, size_t cch) {
     static const char *const names[] = {"con",    "prn",     "aux",  "nul",
                                         "conin$", "conout$", "com#", "lpt#"};
@@ -129,10 +136,10 @@ static bool isDeviceName(const WCHAR *psz, size_t cch) {
         base--;
     for (const char *pszDevice : names) {
         size_t n = strlen(pszDevice), i = 0;
-        while (i < n && i < base &&
-               (pszDevice[i] == '#' ? psz[i] >= '0' && psz[i] <= '9'
-                                    : foldAscii(psz[i]) == (WCHAR)pszDevice[i]))
-            i++;
+        for (; i < n && i < base; i++) {
+            if (pszDevice[i] == '#' ? !isPortDigit(psz[i]) : foldAscii(psz[i]) != pszDevice[i])
+                break;
+        }
         if (i == n && base == n)
             return true;
     }

@@ -237,10 +237,11 @@ static void showNotice(const Notice *pNotice) {
 }
 
 // Compares what the file operation wrote with its sources; a move across
-// volumes came as a copy, whose proven sources go now. Returns the exit status.
-static int proveTransfer(Settings *pSettings, const TransferPlan *pPlan, bool bMove) {
-    VerifyRequest request = {pPlan, bMove, (pSettings->dwFlags & OPT_NOTIFY) != 0,
-                             pfnFileOperation};
+// volumes came as a copy, whose sources go as they are proven. bDeclined:
+// the user declined items in the shell's question. Returns the exit status.
+static int proveTransfer(Settings *pSettings, const TransferPlan *pPlan, bool bMove,
+                         bool bDeclined) {
+    VerifyRequest request = {pPlan, bMove, (pSettings->dwFlags & OPT_NOTIFY) != 0, bDeclined};
     return verifyTransfer(&request);
 }
 
@@ -397,13 +398,13 @@ static int afterTransfer(Settings *pSettings, const TransferPlan *pPlan, int rc,
             *pNotice = {bMove ? (UINT)IDS_MOVE_FAILED : (UINT)IDS_COPY_FAILED, MB_ICONWARNING, 0};
         return 0;
     }
-    if (bAborted) // the user declined some copies: the sources proven go all the same
-        return bCopyFirst ? proveTransfer(pSettings, pPlan, bMove) : 0;
-    // Only after a whole transfer: once the user declined some items in the
-    // shell's own dialogs, which names in the destination are the
-    // transferred ones is no longer known.
-    // Read-only entries that kept their bit are told whether or not success
-    // is to be notified, never as a full success.
+    // The user declined some items: what was written is proven all the same,
+    // and what was not is named.
+    if (bAborted)
+        return bVerify && (!bMove || bCopyFirst) ? proveTransfer(pSettings, pPlan, bMove, true) : 0;
+    // The clearing only after a whole transfer. Read-only entries that kept
+    // their bit are told whether or not success is to be notified, never as a
+    // full success.
     unsigned int nKept = (dwFlags & OPT_CLEAR_READONLY) ? ChangeFileAttr(pPlan) : 0;
     if (nKept > 0)
         *pNotice = {bMove ? (UINT)IDS_MOVE_CLEAR_FAILED : (UINT)IDS_COPY_CLEAR_FAILED,
@@ -413,7 +414,7 @@ static int afterTransfer(Settings *pSettings, const TransferPlan *pPlan, int rc,
     if (bVerify && (!bMove || bCopyFirst)) {
         if (nKept == 0)
             pNotice->uId = 0; // the verification tells how it ended
-        return proveTransfer(pSettings, pPlan, bMove);
+        return proveTransfer(pSettings, pPlan, bMove, false);
     }
     return 0;
 }
@@ -428,10 +429,6 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest, QueuePla
     }
     DWORD dwFlags = pSettings->dwFlags;
     bool bMove = (dwFlags & OPT_MOVE) != 0;
-    // A verified move within a volume is a rename and runs as any move; across
-    // volumes it copies, and the sources go only once proven.
-    bool bCopyFirst =
-        bMove && (dwFlags & OPT_VERIFY) && !onOneVolume(pstrFiles->buffer, pstrDest->buffer);
     DWORD dwHow = (bMove ? PLAN_MOVE : 0) | ((dwFlags & OPT_NO_OVERWRITE) ? PLAN_RENAMES : 0) |
                   ((dwFlags & OPT_CLEAR_READONLY) ? PLAN_MERGES : 0);
     TransferPlan plan;
@@ -439,6 +436,10 @@ static int transfer(Settings *pSettings, Str *pstrFiles, Str *pstrDest, QueuePla
         showStringError(NULL); // nothing was transferred
         return 0;
     }
+    // A verified move within a volume is a rename and runs as any move; across
+    // volumes, or where that cannot be told, it copies, and each source goes
+    // once proven.
+    bool bCopyFirst = bMove && (dwFlags & OPT_VERIFY) && !onOneVolume(&plan);
     HANDLE hMappings[2] = {};
     BOOL bAborted = FALSE;
     int rc = runTransfer(&plan, pstrFiles->buffer, pstrDest->buffer,

@@ -306,6 +306,22 @@ static int makePathLong(Str *pstrList, char *pszPath, const char *lastName) {
     return makePathLongByWalk(pstrList, pszPath, lastName);
 }
 
+// Whether the n bytes are a port's number: a digit, or a superscript one,
+// two or three (U+00B9, U+00B2, U+00B3), which Windows reads alike. In UTF-8
+// those take two bytes; a single-byte code page may hold them in one; a
+// double-byte one (932) holds none.
+static bool isPortNumber(const unsigned char *p, size_t n) {
+    if (n == 1 && p[0] >= '0' && p[0] <= '9')
+        return true;
+    if (GetACP() == CP_UTF8)
+        return n == 2 && p[0] == 0xC2 && (p[1] == 0xB9 || p[1] == 0xB2 || p[1] == 0xB3);
+    CPINFO info;
+    WCHAR ch = 0;
+    return n == 1 && p[0] >= 0x80 && GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1 &&
+           MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, (const char *)p, 1, &ch, 1) == 1 &&
+           (ch == 0xB9 || ch == 0xB2 || ch == 0xB3);
+}
+
 // Whether a last component of cch bytes is a DOS device name: the system
 // reads it as the device in any folder, and FindFirstFileA finds it there.
 // The journal keeps a UTF-16 twin of this rule (its names may lie outside
@@ -321,10 +337,10 @@ static bool isDeviceName(const unsigned char *pszName, size_t cch) {
         if (strlen(pszDevice) == n && _strnicmp((const char *)pszName, pszDevice, n) == 0)
             return true;
     }
-    return n == 4 &&
+    return n > 3 &&
            (_strnicmp((const char *)pszName, "COM", 3) == 0 ||
             _strnicmp((const char *)pszName, "LPT", 3) == 0) &&
-           pszName[3] >= '0' && pszName[3] <= '9';
+           isPortNumber(pszName + 3, n - 3);
 }
 
 // Whether asking for the attributes answers exactly as FindFirstFileA would:

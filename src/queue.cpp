@@ -11,8 +11,8 @@
 #include "queue.h"
 #include "resource.h"
 #include "texts.h"
-#include "verify.h"
 #include "version.h"
+#include "volume.h"
 #include <sddl.h>
 #include <winioctl.h>
 #include <stddef.h>
@@ -643,17 +643,37 @@ static bool takePlace(QueuePlace *pp, const DiskSet *pDisks, const char *pszForm
     return bFirst || waitTurn(pp, pszFormat, pszDest);
 }
 
+// Whether the folder that holds pszPath lies on the volume whose identity
+// is pszDestId (what a move renames). *pLast keeps the folder last asked,
+// so that items of one folder are asked once.
+static bool folderOnVolume(const WCHAR *pszPath, const WCHAR *pszDestId, WideText *pLast) {
+    const WCHAR *pszSep = wcsrchr(pszPath, L'\\');
+    size_t cch = pszSep != NULL ? (size_t)(pszSep - pszPath) + 1 : 0; // "C:\" for "C:\a"
+    if (cch == 0)
+        return false;
+    if (pLast->length == cch && wcsncmp(pLast->p, pszPath, cch) == 0)
+        return true;
+    WCHAR szId[VOLUME_ID_CCH];
+    pLast->length = 0;
+    return appendWide(pLast, pszPath, cch) && volumeIdentity(pLast->p, szId) &&
+           compareNames(szId, pszDestId) == 0;
+}
+
 // Whether the newline-ended items move within the destination's volume.
 static bool movesWithinVolume(const char *pszList, const char *pszDest) {
-    size_t cb = strlen(pszList);
-    char *pszNuls = (char *)malloc(cb + 2);
-    if (pszNuls == NULL)
-        return false;
-    for (size_t i = 0; i < cb; i++)
-        pszNuls[i] = pszList[i] == '\n' ? '\0' : pszList[i];
-    pszNuls[cb] = pszNuls[cb + 1] = '\0';
-    bool bWithin = onOneVolume(pszNuls, pszDest);
-    free(pszNuls);
+    WCHAR szDest[MAX_PATH], szDestId[VOLUME_ID_CCH], szItem[MAX_PATH];
+    WideText last = {};
+    bool bWithin = MultiByteToWideChar(CP_ACP, 0, pszDest, -1, szDest, MAX_PATH) > 0 &&
+                   volumeIdentity(szDest, szDestId);
+    for (const char *pszItem = pszList; bWithin && *pszItem != '\0';) {
+        const char *pszEnd = strchr(pszItem, '\n');
+        int cb = pszEnd != NULL ? (int)(pszEnd - pszItem) : (int)strlen(pszItem);
+        int cch = MultiByteToWideChar(CP_ACP, 0, pszItem, cb, szItem, MAX_PATH - 1);
+        szItem[cch > 0 ? cch : 0] = L'\0';
+        bWithin = cch > 0 && folderOnVolume(szItem, szDestId, &last);
+        pszItem += cb + (pszEnd != NULL ? 1 : 0);
+    }
+    freeWide(&last);
     return bWithin;
 }
 
@@ -677,37 +697,22 @@ bool enterQueue(QueuePlace *pp, const char *pszList, const char *pszDest, bool b
 }
 
 // Whether undoing the journal's move renames within one volume: every item
-// goes back into a folder on the destination's volume. Items of one folder
-// are asked once.
-static bool undoesWithinVolume(const Journal *pj, const char *pszDest) {
-    WCHAR szFolder[MAX_PATH] = L"";
-    for (size_t i = 0; i < pj->nItems; i++) {
-        const WCHAR *pszSource = pj->pItems[i].pszSource;
-        const WCHAR *pszSep = wcsrchr(pszSource, L'\\');
-        size_t cch = pszSep != NULL ? (size_t)(pszSep - pszSource) : 0;
-        if (cch == 2 && pszSource[1] == L':')
-            cch = 3; // a drive's root keeps its backslash
-        if (cch == 0 || cch >= MAX_PATH)
-            return false;
-        if (wcsncmp(szFolder, pszSource, cch) == 0 && szFolder[cch] == L'\0')
-            continue;
-        memcpy(szFolder, pszSource, cch * sizeof(WCHAR));
-        szFolder[cch] = L'\0';
-        char szList[PATH_BYTES + 1];
-        if (!toAnsi(szFolder, szList, PATH_BYTES))
-            return false;
-        szList[strlen(szList) + 1] = '\0';
-        if (!onOneVolume(szList, pszDest))
-            return false;
-    }
-    return true;
+// goes back into a folder on the destination's volume.
+static bool undoesWithinVolume(const Journal *pj) {
+    WCHAR szDestId[VOLUME_ID_CCH];
+    WideText last = {};
+    bool bWithin = volumeIdentity(pj->pszDest, szDestId);
+    for (size_t i = 0; bWithin && i < pj->nItems; i++)
+        bWithin = folderOnVolume(pj->pItems[i].pszSource, szDestId, &last);
+    freeWide(&last);
+    return bWithin;
 }
 
 int enterUndoQueue(QueuePlace *pp, const Journal *pj) {
     *pp = QueuePlace();
     char szDest[PATH_BYTES];
     bool bExact = toAnsi(pj->pszDest, szDest, PATH_BYTES);
-    if (pj->bMove && bExact && undoesWithinVolume(pj, szDest))
+    if (pj->bMove && undoesWithinVolume(pj))
         return QUEUE_GO;
     if (!bExact) // only shown
         WideCharToMultiByte(CP_ACP, 0, pj->pszDest, -1, szDest, PATH_BYTES, NULL, NULL);

@@ -16,16 +16,19 @@ bool volumeIdentity(const WCHAR *pszPath, WCHAR *pszId) {
     return pfnVolumeIdentity(pszPath, pszId);
 }
 
-// The final path's root: "\\?\Volume{...}\" or "\\?\UNC\server\share\".
+// The final path's root: "\\?\Volume{...}\" or "\\?\UNC\server\share\",
+// its last backslash always there, so that the root itself and a path below
+// it give one identity.
 static bool takeRoot(const WCHAR *pszFinal, size_t nParts, WCHAR *pszId) {
     size_t i = 4, seen = 0; // past "\\?\"
     while (pszFinal[i] != 0 && seen < nParts)
         seen += pszFinal[i++] == L'\\';
-    if (seen < nParts && pszFinal[i] == 0 && i > 0 && pszFinal[i - 1] != L'\\')
-        seen++; // the root itself, without its last backslash
-    if (seen < nParts || i >= VOLUME_ID_CCH - 1)
+    bool bBare = seen + 1 == nParts && pszFinal[i] == 0 && pszFinal[i - 1] != L'\\';
+    if ((seen < nParts && !bBare) || i + bBare >= VOLUME_ID_CCH - 1)
         return false;
     memcpy(pszId, pszFinal, i * sizeof(WCHAR));
+    if (bBare)
+        pszId[i++] = L'\\';
     pszId[i] = 0;
     return true;
 }

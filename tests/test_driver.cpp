@@ -4,10 +4,12 @@
 // the request itself; elsewhere the files on disk are the proof.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <utility>
 #include "harness.h"
 #include "porty4.h"
 #include "undo.h"
 #include "../src/verify.cpp"
+#include "../src/volume.cpp"
 
 namespace {
 
@@ -446,25 +448,28 @@ TEST_F(Driver_, VerifiedCopyNamesTheCopyThatDiffers) {
 }
 
 // From the prefix's drive Q: (a volume of its own) the move copies, compares,
-// then deletes in one operation the sources proven whole.
+// and deletes each source as it is proven, a read-only one too; what differs
+// stays, and so does the folder that holds it.
 TEST_F(Driver_, VerifiedMoveAcrossVolumesDeletesOnlyProvenSources) {
     TestDir q("driver_move", "Q:");
     regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
     std::string a = q.file("a.txt", "proven"), kept = q.folder("kept"), whole = q.folder("whole");
     q.file("kept\\ok.txt", "fine");
     q.file("kept\\bad.txt", "good");
-    q.file("whole\\in.txt", "in");
+    // A read-only source goes as the shell's own move takes it.
+    SetFileAttributesA(q.file("whole\\in.txt", "in").c_str(), FILE_ATTRIBUTE_READONLY);
     std::string warning =
         runSpoilt(dest + "\\kept\\bad.txt", a + " " + kept + " " + whole, "移動(&M)");
-    EXPECT_EQ((std::vector<UINT>{FO_COPY, FO_DELETE}), fileOps);
-    EXPECT_EQ(std::string(szDiffers) + spoilt +
-                  "\r\n\r\nこれらを含む項目は移動元から削除していません。移動元と移動先の両方に"
-                  "残っています。\r\n",
-              warning);
+    EXPECT_EQ(std::vector<UINT>{FO_COPY}, fileOps);
+    EXPECT_EQ(
+        std::string(szDiffers) + spoilt +
+            "\r\n\r\nこれらの移動元は削除していません。移動元と移動先の両方に残っています。\r\n",
+        warning);
     EXPECT_FALSE(exists(a));
     EXPECT_FALSE(exists(whole));
     EXPECT_EQ("good", readFile(kept + "\\bad.txt"));
-    EXPECT_EQ("fine", readFile(kept + "\\ok.txt"));
+    EXPECT_FALSE(exists(kept + "\\ok.txt"));
+    EXPECT_EQ("fine", readFile(dest + "\\kept\\ok.txt"));
     EXPECT_EQ("proven", readFile(dest + "\\a.txt"));
     EXPECT_EQ("in", readFile(dest + "\\whole\\in.txt"));
 }
@@ -511,16 +516,16 @@ TEST(Verification, SizesThenEveryByteUnderTheNameWritten) {
         TransferPlan plan;
         ASSERT_TRUE(makePlan(&plan, list.c_str(), dst.c_str(), 0));
         completePlan(&plan, c.bMapped ? &mappings : NULL, NULL);
-        VerifyRequest request = {&plan, false, false, NULL};
-        bool bProven[2] = {};
-        pv->nFailed = 0;
-        verifyItems(pv, &request, bProven);
+        VerifyRequest request = {&plan, false, false, false};
+        pv->pr = &request;
+        pv->failed.n = pv->nProven = 0;
+        verifyItems(pv);
         freeTransferPlan(&plan);
-        EXPECT_EQ(c.bProven, bProven[0]);
-        EXPECT_EQ(c.bProven ? 0u : 1u, pv->nFailed);
+        EXPECT_EQ(c.bProven ? 1u : 0u, pv->nProven);
+        EXPECT_EQ(c.bProven ? 0u : 1u, pv->failed.n);
     }
     VirtualFree(pv->pSource, 0, MEM_RELEASE);
-    freeWide(&pv->failed);
+    freeWide(&pv->failed.text);
     free(pv);
 }
 
@@ -534,7 +539,7 @@ DWORD WINAPI cancellingClock() {
     return fakeNow += 300;
 }
 
-TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
+TEST(Verification, CancelledMoveDeletesNothingMoreAndTellsHowFar) {
     TestDir dir("verify_cancel");
     std::string dst = dir.folder("dst"), list;
     for (const char *name : {"a.txt", "b.txt"}) {
@@ -545,8 +550,7 @@ TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
     TransferPlan plan;
     ASSERT_TRUE(makePlan(&plan, list.c_str(), dst.c_str(), PLAN_MOVE));
     completePlan(&plan, NULL, NULL);
-    VerifyRequest request = {&plan, true, false, spoilingFileOperation};
-    fileOps.clear();
+    VerifyRequest request = {&plan, true, false, false};
     std::string message;
     UiDriver driver([&] {
         HWND hBox = waitMessageBox();
@@ -560,10 +564,170 @@ TEST(Verification, CancelledMoveDeletesNothingAndTellsHowFar) {
     pfnTickCount = GetTickCount;
     freeTransferPlan(&plan);
     EXPECT_EQ(0, driver.finish());
-    EXPECT_TRUE(fileOps.empty());
+    EXPECT_FALSE(exists(dir.at("a.txt"))); // proven before Cancel
+    EXPECT_EQ("b.txt", readFile(dir.at("b.txt")));
     EXPECT_EQ("照合を中止しました。1 個のファイルを照合済みです。\r\n\r\n"
-              "移動元はどれも削除していません。移動元と移動先の両方に残っています。\r\n",
+              "中止する前に照合したファイルは移動元から削除しました。残りは移動元と移動先の両方に"
+              "残っています。\r\n",
               message);
+}
+
+// Once the first item's files went, writes into its folder: during the second's proof.
+const TestDir *lateSource;
+const char *lateName;
+DWORD WINAPI lateWritingClock() {
+    if (lateName != NULL && !exists(lateSource->at("early\\a.txt")) &&
+        !exists(lateSource->at("early\\sub\\s.txt")))
+        lateSource->file(std::string("early\\") + std::exchange(lateName, nullptr), "late");
+    return 0;
+}
+
+// A file saved into a proven folder, a source saved again after its proof,
+// or a file saved into a proven subfolder stays, named, with what holds it.
+TEST_F(Driver_, VerifiedMoveKeepsWhatArrivesAfterTheProof) {
+    const struct {
+        const char *name;
+        bool bSubStays;
+    } rows[] = {{"new.txt", false}, {"a.txt", false}, {"sub\\deep.txt", true}};
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
+    for (const auto &row : rows) {
+        TestDir q("verify_late", "Q:");
+        std::string early = q.folder("early"), later = q.file("later.txt", "later");
+        q.file("early\\a.txt", "a");
+        q.folder("early\\sub");
+        q.file("early\\sub\\s.txt", "s");
+        lateSource = &q;
+        lateName = row.name;
+        pfnTickCount = lateWritingClock;
+        std::string message;
+        UiDriver driver([&] {
+            choose(dest, "移動(&M)");
+            message = answer(IDOK);
+        });
+        EXPECT_EQ(1, run(early + " " + later));
+        EXPECT_EQ(0, driver.finish());
+        pfnTickCount = GetTickCount;
+        EXPECT_EQ(
+            "次の 1 個の項目は照合の後に移動元で追加または変更されたため、移動元に残しました。"
+            "\r\n\r\n" +
+                early + "\\" + row.name + "\r\n",
+            message);
+        EXPECT_EQ("late", readFile(early + "\\" + row.name));
+        EXPECT_EQ(row.bSubStays, exists(early + "\\sub"));
+        EXPECT_FALSE(exists(later));
+        EXPECT_EQ("s", readFile(dest + "\\early\\sub\\s.txt"));
+        removeTree(dest);
+        CreateDirectoryA(dest.c_str(), NULL);
+    }
+}
+
+BOOL WINAPI refusedFlush(HANDLE) {
+    return FALSE;
+}
+
+// The user's No in the shell's question for the names taken: the rest is copied.
+int WINAPI skippingFileOperation(LPSHFILEOPSTRUCTA op) {
+    std::string from;
+    for (const char *p = op->pFrom; *p != '\0'; p += strlen(p) + 1) {
+        if (!exists(std::string(op->pTo) + strrchr(p, '\\')))
+            from += std::string(p) + '\0';
+    }
+    SHFILEOPSTRUCTA copy = *op;
+    copy.pFrom = (from += '\0').c_str();
+    op->fAnyOperationsAborted = TRUE;
+    return SHFileOperationA(&copy);
+}
+
+// Named, exit status 1, and a move keeps its source: copies that could not be
+// flushed (a cache may have answered), and an item skipped in the shell's
+// question (the file there stands unchanged) while the rest is proven.
+TEST_F(Driver_, VerifiedTransferNamesWhatWasNotProven) {
+    const std::string cached =
+        "次の 2 個のファイルは、キャッシュを経由しない読み直しができなかったため、";
+    const std::string skipped = "次の 1 個の項目は転送中にスキップされたため、照合していません。"
+                                "送り先には前からあったファイルが残っています。\r\n\r\n";
+    const struct {
+        bool bMove, bSkip;
+        std::string text;
+    } rows[] = {
+        {false, false, cached + "キャッシュを経由して照合しました。\r\n\r\n"},
+        {true, false,
+         cached + "移動元から削除していません。移動元と移動先の両方に残っています。\r\n\r\n"},
+        {false, true, skipped},
+        {true, true, skipped},
+    };
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
+    for (const auto &row : rows) {
+        TestDir src("verify_unproven", row.bMove ? "Q:" : "C:");
+        std::string a = src.file("a.txt", "new"), b = src.file("b.txt", "b");
+        if (row.bSkip)
+            dir.file("dest\\a.txt", "old");
+        pfnFlushFileBuffers = row.bSkip ? FlushFileBuffers : refusedFlush;
+        pfnFileOperation = row.bSkip ? skippingFileOperation : SHFileOperationA;
+        std::string message;
+        UiDriver driver([&] {
+            choose(dest, row.bMove ? "移動(&M)" : nullptr);
+            message = answer(IDOK);
+        });
+        EXPECT_EQ(1, run(a + " " + b));
+        EXPECT_EQ(0, driver.finish());
+        pfnFlushFileBuffers = FlushFileBuffers;
+        std::string names = row.bSkip   ? a
+                            : row.bMove ? a + "\r\n" + b
+                                        : dest + "\\a.txt\r\n" + dest + "\\b.txt";
+        EXPECT_EQ(row.text + names + "\r\n", message);
+        EXPECT_EQ(row.bSkip ? "old" : "new", readFile(dest + "\\a.txt"));
+        EXPECT_EQ("new", readFile(a));
+        EXPECT_EQ(!row.bSkip || !row.bMove, exists(b));
+        removeTree(dest);
+        CreateDirectoryA(dest.c_str(), NULL);
+    }
+}
+
+// Volumes as a seam tells them: the destination's own, another, or none.
+int seamCase;
+bool seamIdentity(const WCHAR *pszPath, WCHAR *pszId) {
+    bool bDest = wcsstr(pszPath, L"\\dest") != NULL;
+    wcscpy(pszId, bDest && seamCase == 1 ? L"volume B" : L"volume A");
+    return !bDest || seamCase != 2;
+}
+
+// A verified move renames only where both ends are known to lie on one volume: a
+// destination on another (a disk mounted in a folder), or on none told, is copied.
+TEST_F(Driver_, VerifiedMoveRenamesOnlyWithinAVolumeKnownAsOne) {
+    const struct {
+        int seam; // -1: the platform's identities; 1: two volumes; 2: none for the destination
+        UINT wFunc;
+    } rows[] = {{1, FO_COPY}, {2, FO_COPY}, {-1, FO_MOVE}};
+    regWriteDword(reg, "dwFlags", OPT_NO_CONFIRM | OPT_VERIFY);
+    pfnFileOperation = spoilingFileOperation;
+    spoilt.clear(); // nothing spoilt: the operations noted
+    for (const auto &row : rows) {
+        std::string a = dir.file("a.txt", "a");
+        seamCase = row.seam;
+        pfnVolumeIdentity = row.seam >= 0 ? seamIdentity : identityOf;
+        fileOps.clear();
+        UiDriver driver([&] { choose(dest, "移動(&M)"); });
+        EXPECT_EQ(0, run(a));
+        EXPECT_EQ(0, driver.finish());
+        pfnVolumeIdentity = identityOf;
+        EXPECT_EQ(std::vector<UINT>{row.wFunc}, fileOps) << row.seam;
+        EXPECT_EQ("a", readFile(dest + "\\a.txt"));
+        DeleteFileA((dest + "\\a.txt").c_str());
+    }
+}
+
+// A share's root and a path below it give one identity, its last backslash
+// kept; two shares of one server differ.
+TEST(Verification, SharesAreToldByTheirRoots) {
+    const wchar_t *rows[][2] = {{L"\\\\?\\UNC\\srv\\a\\x", L"\\\\?\\UNC\\srv\\a\\"},
+                                {L"\\\\?\\UNC\\srv\\a", L"\\\\?\\UNC\\srv\\a\\"},
+                                {L"\\\\?\\UNC\\srv", L""}};
+    for (const auto &row : rows) {
+        WCHAR szId[VOLUME_ID_CCH] = L"";
+        EXPECT_EQ(*row[1] != 0, takeRoot(row[0], 3, szId));
+        EXPECT_EQ(0, wcscmp(row[1], szId));
+    }
 }
 
 void *failingRealloc(void *, size_t) {

@@ -50,6 +50,11 @@ TEST(Journal, ReaderTakesOnlyWhatTheWriterWrites) {
         {copy + L"item\tc\tf3.1\tf3.1\tC:\\x\\a\tsub\\a\n", true, false},    // out of the folder
         {copy + L"item\tc\tf3.1\tf3.1\tC:\\x\\a\ta.txt:s\n", true, false},   // a stream
         {copy + L"item\tc\tf3.1\tf3.1\tC:\\x\\nul\tNUL.txt\n", true, false}, // a device
+        {copy + L"item\tc\tf3.1\tf3.1\tC:\\x\\a\tCOM\u00B9.txt\n", true,
+         false}, // a port, as superscript
+        {copy + L"item\tc\tf3.1\tf3.1\tC:\\x\\a\tlpt\u00B3.log\n", true, false},
+        {copy + L"item\tc\tf3.1\tf3.1\tC:\\x\\a\tCOM\u2074\n", true,
+         true},                                                           // no port of that number
         {copy + L"item\tc\tf3.1\tf3.1\tC:\\x\\a.\ta. \n", true, false},   // blank or dot at the end
         {copy + L"item\tc\tf03.1\tf3.1\tC:\\x\\a\ta\n", true, false},     // not as written
         {copy + item + L"sub\tf0.0\tx\n", true, false},                   // content of a file

@@ -46,6 +46,7 @@ class Parse : public ::testing::Test {
         dir.file("ポ");
         dir.file("ポ ポ.txt");
         dir.folder("ソ dir");
+        dir.file("COMｹ");
         SetCurrentDirectoryA(dir.path.c_str());
         ptrGetLongPathName = GetLongPathNameA;
     }
@@ -117,6 +118,9 @@ TEST_F(Parse, Table) {
         // A device name, which every folder seems to hold.
         {"\"%D\\nul\"", PARSE_BAD_NAME, {}},
         {"%D\\a %D\\Aux .txt", PARSE_BAD_NAME, {"%D\\a"}},
+        // A half-width katakana after COM is a name: code page 932 holds no
+        // superscript digit.
+        {"%D\\COMｹ", 1, {"%D\\COMｹ"}},
         // Too long for the lookups: taken as written, for the driver to name.
         {quotedLong.c_str(), 1, {longPath}},
         {twoLong.c_str(), 2, {longPath, "%D\\b"}},

@@ -118,6 +118,19 @@ TEST(Utf8, WideDropsConvertExactly) {
     freeStr(&list);
 }
 
+// COM and LPT with a superscript 1, 2 or 3 name the port in any folder (the
+// rule of every door); another superscript, or a second one, is a name.
+TEST(Utf8, SuperscriptPortsAreDevices) {
+    auto exact = [](const wchar_t *psz) {
+        std::string path = utf8(L"C:\\x\\" + std::wstring(psz));
+        return isExactPath(path.c_str(), path.size(), false);
+    };
+    for (const wchar_t *psz : {L"COM\u00B9", L"lpt\u00B2.txt", L"Com\u00B3 .log"})
+        EXPECT_FALSE(exact(psz));
+    for (const wchar_t *psz : {L"COM\u2074", L"COM\u00B9\u00B9", L"ACOM\u00B9"})
+        EXPECT_TRUE(exact(psz));
+}
+
 // Values written under code page 932 (stored as UTF-16) read back exactly; an
 // entry of 259 units and a deep Japanese folder are kept whole.
 TEST(Utf8, HistoryKeepsEveryScriptWhole) {

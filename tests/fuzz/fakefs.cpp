@@ -575,8 +575,13 @@ bool fsExactPath(const char *pszPath, bool bWritten) {
     for (char &ch : base)
         ch = (char)fold((unsigned char)ch);
     static const std::set<std::string> devices = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-        base[3] >= '0' && base[3] <= '9')
+    // A port's number: a digit, or in UTF-8 a superscript 1, 2 or 3 (code
+    // page 932 has none).
+    std::string number = base.size() > 3 ? base.substr(3) : "";
+    bool bNumber = (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+                   (codePage == 65001 &&
+                    (number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3"));
+    if (bNumber && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0))
         return false;
     return devices.count(base) == 0;
 }

@@ -69,8 +69,10 @@ bool plainName(const Text &t) {
         if (base == ascii(pszDevice))
             return false;
     }
+    // A port's number: a digit, or a superscript 1, 2 or 3.
     return !(base.size() == 4 && (base.substr(0, 3) == u"com" || base.substr(0, 3) == u"lpt") &&
-             base[3] >= '0' && base[3] <= '9');
+             ((base[3] >= '0' && base[3] <= '9') || base[3] == 0xB9 || base[3] == 0xB2 ||
+              base[3] == 0xB3));
 }
 
 bool plainNames(const Text &t) {

@@ -90,6 +90,16 @@ static inline int WideCharToMultiByte(unsigned, DWORD, const WCHAR *psz, int cch
     return pOut != nullptr && cch > cbOut ? 0 : cch;
 }
 
+#define MB_ERR_INVALID_CHARS 0x8
+struct CPINFO {
+    UINT MaxCharSize;
+};
+// Both of the drive's code pages take more than one byte for a character.
+static inline BOOL GetCPInfo(UINT, CPINFO *pInfo) {
+    pInfo->MaxCharSize = GetACP() == CP_UTF8 ? 4 : 2;
+    return TRUE;
+}
+
 static inline int MultiByteToWideChar(unsigned, DWORD, const char *psz, int cb, WCHAR *pOut,
                                       int cchOut) {
     if (cb < 0)
